@@ -1,0 +1,150 @@
+// drawboxlib: a small sprite engine. Everything it draws lives in fixed-size
+// global pools of plain records; nothing is allocated per frame and nothing is
+// freed during a run. The application plugs in through three hooks.
+#ifndef DRAWBOXLIB_H
+#define DRAWBOXLIB_H
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------- records
+
+typedef struct dbx_drawbox_st {
+    uint32_t used;      // non-zero while the slot holds a live box
+    uint32_t visible;   // drawn only when used and visible
+    int32_t x1;         // where the untrimmed source image's top-left lands
+    int32_t y1;
+    uint32_t width;     // carried, not used by the engine
+    uint32_t height;
+    uint32_t frame;     // index into dbx_frame
+    float scale;        // 1.0 = one atlas texel per logical unit
+    float rotation;     // degrees, clockwise on screen; exactly 0.0 = unrotated
+    float opacity;      // carried, not applied
+    struct dbx_drawbox_st *parent, *firstchild, *previous, *next;  // carried
+} dbx_drawbox_t;
+
+typedef struct {
+    uint32_t used;
+    uint32_t frameset;  // index into dbx_frameset
+    uint32_t x1, y1;    // top-left texel of the packed rectangle in the atlas
+    uint32_t xoffset, yoffset;  // where that rectangle sits in the source image
+    uint32_t width, height;     // trimmed size in texels
+    char source_name[32];       // NUL-filled; frames are looked up by it
+    uint32_t source_width, source_height;
+} dbx_frame_t;
+
+typedef struct {
+    int32_t used;
+    uint32_t textureid;  // GL texture name
+    uint32_t size;       // atlas width in texels (atlases are square)
+    uint32_t pixelscale;
+} dbx_frameset_t;
+
+typedef struct {
+    uint32_t deviceid, type, buttoncode, x, y;
+} dbx_event_t;
+
+// A decoded image: the header is followed directly by width*height RGBA
+// pixels in the same block, released with a single free().
+typedef struct {
+    uint32_t width, height;
+} dbx_image_t;
+
+inline unsigned char *dbx_image_pixels(dbx_image_t *image) {
+    return reinterpret_cast<unsigned char *>(image + 1);
+}
+
+// The frame table is copied from compiled tables and atlas files byte for
+// byte, so its layout is fixed.
+static_assert(sizeof(dbx_frame_t) == 72, "frame record layout");
+static_assert(offsetof(dbx_frame_t, source_name) == 32, "frame record layout");
+static_assert(offsetof(dbx_frame_t, source_width) == 64, "frame record layout");
+static_assert(offsetof(dbx_drawbox_t, frame) == 24, "drawbox record layout");
+static_assert(offsetof(dbx_drawbox_t, opacity) == 36, "drawbox record layout");
+static_assert(sizeof(dbx_frameset_t) == 16, "frame set record layout");
+static_assert(sizeof(dbx_event_t) == 20, "event record layout");
+static_assert(sizeof(dbx_image_t) == 8, "image header is two 32-bit words");
+static_assert(sizeof(float) == 4, "32-bit floats");
+
+// ---------------------------------------------------------------- pools
+
+enum {
+    DBX_MAX_DRAWBOXES = 5000,
+    DBX_MAX_FRAMES = 1000,
+    DBX_MAX_FRAMESETS = 20,
+    DBX_MAX_EVENTS = 50,
+};
+
+extern dbx_drawbox_t dbx_drawbox[DBX_MAX_DRAWBOXES];
+extern uint32_t dbx_drawboxes;
+extern dbx_frame_t dbx_frame[DBX_MAX_FRAMES];
+extern uint32_t dbx_frames;
+extern dbx_frameset_t dbx_frameset[DBX_MAX_FRAMESETS];
+extern uint32_t dbx_framesets;
+extern dbx_event_t dbx_event[DBX_MAX_EVENTS];
+extern uint32_t dbx_events;
+extern int32_t dbx_reuse_drawboxes;
+
+dbx_drawbox_t *dbx_drawbox_create(void);
+int dbx_drawbox_remove(unsigned int i);
+int dbx_frame_create(void);
+int dbx_frameset_create(void);
+dbx_event_t *dbx_event_add(void);
+dbx_event_t *dbx_event_get(void);
+int dbx_findframe(const char *name);
+
+// Atlas loading: decodes the PNG (from memory when pngsize != 0), uploads it
+// as a texture, appends the frame table; returns the frame set index.
+int dbx_loadframeset(const char *pngfilename, const unsigned char *pngdata, int pngsize,
+                     const void *framesetdata, int frames);
+
+// ---------------------------------------------------------------- display
+
+extern int32_t dbx_screen_width, dbx_screen_height, dbx_screen_pixelscale;
+extern int32_t dbx_screen_overscan, dbx_screen_overscanx, dbx_screen_overscany;
+extern int32_t dbx_window_width, dbx_window_height;
+extern int32_t dbx_fixed_width, dbx_fixed_height;
+extern int32_t dbx_viewport_left, dbx_viewport_right, dbx_viewport_top, dbx_viewport_bottom;
+extern int32_t dbx_viewport_width, dbx_viewport_height;
+extern int dbx_alphamode;
+
+void dbx_init(void);
+void dbx_setviewport(void);
+void dbx_render_to_screen(void);
+void dbx_clear(unsigned int red, unsigned int green, unsigned int blue, unsigned int alpha);
+
+// ---------------------------------------------------------------- ticks
+
+extern int32_t dbx_ticsize;  // milliseconds per tick
+extern int32_t dbx_tics;     // ticks since the clock was restarted
+
+// The time source of the tick clock in milliseconds. Defaults to the wall
+// clock; an offline renderer or a test points it at a clock of its own.
+extern uint64_t (*dbx_platform_clock)(void);
+uint64_t dbx_wallclock_ms(void);
+int dbx_platform_ticready(int restart);
+
+// ---------------------------------------------------------------- platform
+// Shared by every platform layer:
+void dbx_platform_fatal(const char *title, const char *text);
+dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize);
+void dbx_platform_start(void);  // application start-up, then the clock restart
+void dbx_platform_pass(void);   // one pass of the main loop
+
+// Each platform layer provides:
+void dbx_platform_init_window(void);
+void dbx_platform_swapbuffers(void);
+void dbx_platform_poll_input(void);  // mouse / window events, once per pass
+
+// Pointer state in display pixels, y downwards; button code 0 none, 1 left,
+// 2 right, 3 middle (cleared by the main loop after every update).
+extern int32_t dtmp_mousex, dtmp_mousey, dtmp_mousedown;
+
+// ---------------------------------------------------------------- application hooks
+
+int dbx_application_init(void);
+int dbx_application_update(void);
+int dbx_application_drawframe(void);
+extern const char *dbx_application_title;
+
+#endif

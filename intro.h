@@ -1,0 +1,32 @@
+// The intro application: scene table, director and scene scripts.
+#ifndef INTRO_H
+#define INTRO_H
+
+#include <cstdint>
+
+typedef struct {
+    char name[20];
+    void (*f_create)(void);
+    void (*f_update)(void);  // never null: the update pass calls it untested
+    void (*f_destroy)(void);
+} scene_t;
+
+enum { SCENE_COUNT = 16 };
+extern const scene_t scenes[SCENE_COUNT];
+
+extern int currentscene;
+extern int lasttrack;
+extern int quit;
+extern int skip_scene_create;
+extern unsigned char bg;
+extern int sound;
+
+void extrareset(void);
+void switchscene(const char *name);
+
+// Beat reveal: within boxes ev_first..ev_max-1 one more box shows every
+// ev_pace beats, counted from the beat ev_beat1; then the cycle restarts.
+extern int ev_first, ev_max, ev_pace, ev_beat1;
+void evolve(void);
+
+#endif

@@ -1,0 +1,34 @@
+// Music playback and the song clock.
+#ifndef PLAYXM_H
+#define PLAYXM_H
+
+#include <mikmod.h>
+
+#include <cstdint>
+
+extern int xmplaying;
+extern MODULE *module;
+extern int xmtrack;  // song position
+extern int xmrow;    // row in the pattern at that position
+
+int playxm(void);
+int xmupdate(void);
+unsigned int beatnow(void);
+
+// One step of the fallback clock (the silent configuration, or no module).
+void xm_fallback_step(void);
+
+// Without a sound device the player is still advanced by mixing into a
+// scratch buffer, so the song clock keeps the song's own timing.
+extern int xm_silent;
+
+// Set before the first frame by an offline renderer: only the no-sound
+// driver is used, and xm_advance (if set) advances the player each frame
+// instead of the sound driver's update.
+extern int xm_offline;
+extern void (*xm_advance)(void);
+
+// The module file, relative to the working directory.
+extern const char *xm_filename;
+
+#endif
