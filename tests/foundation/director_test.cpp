@@ -1,0 +1,192 @@
+#include "boxart.h"
+#include "drawboxlib/drawboxlib.h"
+#include "intro.h"
+#include "playxm.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// The director's state persists between tests in one process; every test
+// starts from the state of a fresh program, in an empty folder so that no
+// scene file is found.
+class Director : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/director-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        ASSERT_NE(getcwd(old, sizeof old), nullptr);
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        currentscene = -1;
+        lasttrack = -2;
+        quit = 0;
+        skip_scene_create = 0;
+        sound = 1;
+        bg = 0;
+        xmtrack = 0;
+        xmrow = 0;
+        dbx_drawboxes = 0;
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(old), 0);
+        rmdir(dir.c_str());
+        sound = 1;
+    }
+    // One update pass at a song position; true when it switched scenes.
+    bool pass_at(int position) {
+        xmtrack = position;
+        extra[0].timing = 7;  // a switch zero-fills the animation table
+        dbx_application_update();
+        return extra[0].timing == 0;
+    }
+    std::string dir;
+    char old[4096];
+};
+
+int scene_index(const char *name) {
+    for (int i = 0; i < SCENE_COUNT; i++)
+        if (std::string(scenes[i].name) == name) return i;
+    return -1;
+}
+
+TEST_F(Director, FirstPassMakesHelloCurrentBeforeAnyFrame) {
+    EXPECT_TRUE(pass_at(0));
+    EXPECT_EQ(currentscene, scene_index("hello"));
+    EXPECT_EQ(quit, 1);
+    EXPECT_EQ(lasttrack, 0);
+    EXPECT_FALSE(pass_at(0));
+}
+
+TEST_F(Director, EachScheduledPositionSwitchesOnceInOrder) {
+    const char *expected[21] = {"hello", "fade",  "zuzu",  "zuzu",  "zuzu",  "knock", "beat1",
+                                "beat2", "beat3", "lead2", "lead2", "heart", "cred1", "cred3",
+                                "cred2", "lead1", "beat2", "hal1",  "hal1",  "hal1",  "hal2"};
+    const bool switches[21] = {true, true, true, false, false, true, true, true, true, true, false,
+                               true, true, true, true,  true,  true, true, false, false, true};
+    for (int p = 0; p <= 20; p++) {
+        EXPECT_EQ(pass_at(p), switches[p]) << "position " << p;
+        EXPECT_FALSE(pass_at(p)) << "position " << p << " switched twice";
+        EXPECT_EQ(currentscene, scene_index(expected[p])) << "position " << p;
+    }
+    // Past the last position the last scene stays.
+    EXPECT_FALSE(pass_at(21));
+    EXPECT_EQ(currentscene, scene_index("hal2"));
+}
+
+TEST_F(Director, SkippedPositionIsNeverCreated) {
+    pass_at(0);
+    pass_at(1);
+    EXPECT_FALSE(pass_at(3));
+    EXPECT_EQ(currentscene, scene_index("fade"));
+}
+
+TEST_F(Director, SongGoingBackHoldsTheScheduleUntilItCatchesUp) {
+    for (int p = 0; p <= 7; p++) pass_at(p);
+    EXPECT_FALSE(pass_at(1));
+    EXPECT_EQ(lasttrack, 7);
+    EXPECT_EQ(currentscene, scene_index("beat2"));
+    EXPECT_FALSE(pass_at(7));
+    EXPECT_TRUE(pass_at(8));
+    EXPECT_EQ(currentscene, scene_index("beat3"));
+}
+
+TEST_F(Director, Beat2IsCreatedAfreshAtPosition16) {
+    for (int p = 0; p <= 15; p++) pass_at(p);
+    ev_first = 99;
+    EXPECT_TRUE(pass_at(16));
+    EXPECT_EQ(currentscene, scene_index("beat2"));
+    EXPECT_EQ(ev_first, 3);
+}
+
+TEST_F(Director, OnceLasttrackIsMinusOneTheScheduleNeverActs) {
+    lasttrack = -1;
+    for (int p = 0; p <= 20; p++) EXPECT_FALSE(pass_at(p));
+    EXPECT_EQ(lasttrack, -1);
+}
+
+TEST_F(Director, UnknownNameEmptiesThePoolAndKeepsTheScene) {
+    pass_at(0);
+    dbx_drawbox_create();
+    skip_scene_create = 1;
+    switchscene("nosuchscene");
+    EXPECT_EQ(dbx_drawboxes, 0u);
+    EXPECT_EQ(currentscene, scene_index("hello"));
+    EXPECT_EQ(skip_scene_create, 1);  // only a successful switch clears it
+}
+
+TEST_F(Director, SkipSceneCreateSwitchesWithoutCreating) {
+    bg = 7;
+    skip_scene_create = 1;
+    switchscene("hal1");
+    EXPECT_EQ(currentscene, scene_index("hal1"));
+    EXPECT_EQ(bg, 7);
+    EXPECT_EQ(skip_scene_create, 0);
+    switchscene("hal1");  // the scene's own name runs its create again
+    EXPECT_EQ(bg, 255);
+}
+
+TEST_F(Director, SceneNamesCompareOverTwentyCharacters) {
+    switchscene("cred3");
+    EXPECT_EQ(currentscene, scene_index("cred3"));
+    switchscene("cred");
+    EXPECT_EQ(currentscene, scene_index("cred3"));
+}
+
+TEST_F(Director, UpdateDrainsTheEventQueue) {
+    dbx_event_add();
+    dbx_event_add();
+    pass_at(0);
+    EXPECT_EQ(dbx_event_get(), nullptr);
+    EXPECT_EQ(dbx_event_add(), &dbx_event[0]);
+    while (dbx_event_get()) {
+    }
+}
+
+TEST_F(Director, SecondStartupBranchEndsTheProcessWithStatusZero) {
+    pass_at(0);
+    EXPECT_EXIT(
+        {
+            lasttrack = -2;  // only reachable by hand: the song never returns below lasttrack
+            pass_at(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(Director, SilentRunAlwaysGetsAScene) {
+    sound = 0;
+    xmtrack = -1;
+    xmrow = 128;
+    // An update pass that comes before the first frame step must not stall
+    // the schedule for good.
+    dbx_application_update();
+    EXPECT_EQ(currentscene, -1);
+    EXPECT_EQ(lasttrack, -2);
+    dbx_application_drawframe();
+    EXPECT_EQ(xmtrack, 0);
+    EXPECT_EQ(xmrow, 0);
+    dbx_application_update();
+    EXPECT_EQ(currentscene, scene_index("hello"));
+}
+
+TEST_F(Director, SilentClockDrivesTheScheduleAt129FramesPerPosition) {
+    sound = 0;
+    xmtrack = -1;
+    xmrow = 128;
+    int frames_to_fade = 0;
+    for (int frame = 1; frame <= 400; frame++) {
+        dbx_application_drawframe();
+        dbx_application_update();
+        if (currentscene == scene_index("fade") && frames_to_fade == 0) frames_to_fade = frame;
+    }
+    // Position p begins at frame step 129 p + 1.
+    EXPECT_EQ(frames_to_fade, 130);
+    EXPECT_EQ(currentscene, scene_index("zuzu"));
+}
+
+}  // namespace

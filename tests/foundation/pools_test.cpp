@@ -1,0 +1,114 @@
+#include "drawboxlib/drawboxlib.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+class Pools : public ::testing::Test {
+protected:
+    void SetUp() override {
+        memset(dbx_drawbox, 0, sizeof dbx_drawbox);
+        memset(dbx_frame, 0, sizeof dbx_frame);
+        memset(dbx_frameset, 0, sizeof dbx_frameset);
+        dbx_drawboxes = dbx_frames = dbx_framesets = 0;
+        dbx_reuse_drawboxes = 0;
+        while (dbx_event_get()) {
+        }
+    }
+};
+
+TEST_F(Pools, DrawboxPoolFillsToCapacityThenRefuses) {
+    dbx_drawbox_t *last = nullptr;
+    for (int i = 0; i < DBX_MAX_DRAWBOXES; i++) last = dbx_drawbox_create();
+    EXPECT_EQ(last, &dbx_drawbox[4999]);
+    EXPECT_EQ(dbx_drawbox_create(), nullptr);
+    EXPECT_EQ(dbx_drawboxes, 5000u);
+}
+
+TEST_F(Pools, FrameAndFramesetPoolsReportFullWithMinusOne) {
+    for (int i = 0; i < DBX_MAX_FRAMES; i++) ASSERT_EQ(dbx_frame_create(), i);
+    EXPECT_EQ(dbx_frame_create(), -1);
+    EXPECT_EQ(dbx_frames, 1000u);
+    for (int i = 0; i < DBX_MAX_FRAMESETS; i++) ASSERT_EQ(dbx_frameset_create(), i);
+    EXPECT_EQ(dbx_frameset_create(), -1);
+}
+
+TEST_F(Pools, DroppingTheCountHandsOutSlotZeroWithItsOldFields) {
+    dbx_drawbox_t *box = dbx_drawbox_create();
+    box->x1 = 77;
+    box->scale = 2.5f;
+    box->visible = 1;
+    dbx_drawboxes = 0;
+    dbx_drawbox_t *again = dbx_drawbox_create();
+    EXPECT_EQ(again, box);
+    EXPECT_EQ(again->used, 1u);
+    EXPECT_EQ(again->x1, 77);
+    EXPECT_EQ(again->scale, 2.5f);
+    EXPECT_EQ(again->visible, 1u);
+}
+
+TEST_F(Pools, ReleasedSlotIsReusedOnlyWithTheReuseFlag) {
+    for (int i = 0; i < 10; i++) dbx_drawbox_create();
+    EXPECT_EQ(dbx_drawbox_remove(3), 0);
+    EXPECT_EQ(dbx_drawbox[3].used, 0u);
+    EXPECT_EQ(dbx_drawboxes, 10u);  // a release never lowers the count
+    EXPECT_EQ(dbx_drawbox_create(), &dbx_drawbox[10]);
+
+    dbx_drawbox_remove(4);
+    dbx_reuse_drawboxes = 1;
+    EXPECT_EQ(dbx_drawbox_create(), &dbx_drawbox[3]);
+    EXPECT_EQ(dbx_drawbox_create(), &dbx_drawbox[4]);
+    EXPECT_EQ(dbx_drawboxes, 11u);
+    EXPECT_EQ(dbx_drawbox_create(), &dbx_drawbox[11]);
+}
+
+TEST_F(Pools, FrameCreationFillsHolesFirst) {
+    for (int i = 0; i < 5; i++) dbx_frame_create();
+    dbx_frame[2].used = 0;
+    EXPECT_EQ(dbx_frame_create(), 2);
+    EXPECT_EQ(dbx_frame_create(), 5);
+}
+
+TEST_F(Pools, RemoveOutsideThePoolWritesNothing) {
+    dbx_drawbox_t *box = dbx_drawbox_create();
+    EXPECT_EQ(dbx_drawbox_remove(5000), 0);
+    EXPECT_EQ(dbx_drawbox_remove(0xffffffffu), 0);
+    EXPECT_EQ(box->used, 1u);
+}
+
+TEST_F(Pools, EventsComeOutInBatches) {
+    EXPECT_EQ(dbx_event_get(), nullptr);
+    dbx_event_t *a = dbx_event_add();
+    dbx_event_t *b = dbx_event_add();
+    EXPECT_EQ(a, &dbx_event[0]);
+    EXPECT_EQ(dbx_event_get(), a);
+    // Added while the batch is partly read: still part of this batch.
+    dbx_event_t *c = dbx_event_add();
+    EXPECT_EQ(dbx_event_get(), b);
+    EXPECT_EQ(dbx_event_get(), c);
+    EXPECT_EQ(dbx_event_get(), nullptr);
+    // The call that found the queue drained emptied it.
+    EXPECT_EQ(dbx_event_add(), &dbx_event[0]);
+}
+
+TEST_F(Pools, EventQueueHoldsFifty) {
+    for (int i = 0; i < DBX_MAX_EVENTS; i++) ASSERT_NE(dbx_event_add(), nullptr);
+    EXPECT_EQ(dbx_event_add(), nullptr);
+}
+
+TEST_F(Pools, FindFrameTakesTheFirstMatchOverThirtyTwoCharacters) {
+    EXPECT_EQ(dbx_findframe("bird.png"), -1);  // empty pool
+    for (int i = 0; i < 3; i++) dbx_frame_create();
+    strcpy(dbx_frame[0].source_name, "a.png");
+    strcpy(dbx_frame[1].source_name, "bird.png");
+    strcpy(dbx_frame[2].source_name, "bird.png");
+    EXPECT_EQ(dbx_findframe("bird.png"), 1);
+    EXPECT_EQ(dbx_findframe("bird"), -1);
+    // A name filling all 32 bytes without a NUL still compares.
+    memset(dbx_frame[0].source_name, 'x', 32);
+    EXPECT_EQ(dbx_findframe("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxTAIL"), 0);
+}
+
+}  // namespace
