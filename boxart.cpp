@@ -1,16 +1,212 @@
-// Box art files and box animation (to be completed).
+// Box art files and box animation.
+//
+// A box art file is a flat run of items without header or count: a 33-byte
+// frame-name item selects the frame of the 49-byte box items that follow it.
+// Numbers are little-endian and items are packed without alignment, so every
+// field is assembled from bytes here, never read through a cast pointer.
 #include "boxart.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 extra_t extra[DBX_MAX_DRAWBOXES];
 uint32_t rseed = 12345;
 dbx_drawbox_t *cursordb = &dbx_drawbox[DBX_MAX_DRAWBOXES - 1];
+
+static_assert(BOXART_BOX_ITEM == 1 + 16 + sizeof(extra_t), "box item: type, four fields, animation record");
+static_assert(BOXART_FRAME_ITEM == 1 + BOXART_NAME_SIZE, "frame item: type and name");
+static_assert(sizeof(dbx_frame[0].source_name) == BOXART_NAME_SIZE, "frame names are stored whole");
+
+// ---------------------------------------------------------------- bytes
+
+static uint32_t get_u32(const unsigned char *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+static int32_t get_i32(const unsigned char *p) { return static_cast<int32_t>(get_u32(p)); }
+static float get_f32(const unsigned char *p) {
+    uint32_t bits = get_u32(p);
+    float value;
+    memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+static unsigned char *put_u32(unsigned char *p, uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+    return p + 4;
+}
+static unsigned char *put_i32(unsigned char *p, int32_t v) { return put_u32(p, static_cast<uint32_t>(v)); }
+static unsigned char *put_f32(unsigned char *p, float v) {
+    uint32_t bits;
+    memcpy(&bits, &v, sizeof bits);
+    return put_u32(p, bits);
+}
+
+// ---------------------------------------------------------------- items
+
+int boxart_item_at(const unsigned char *data, int remaining) {
+    if (remaining <= BOXART_NAME_SIZE) return 0;
+    int size = boxart_item_size(data[0]);
+    return remaining >= size ? size : 0;
+}
+
+void boxart_decode_box(const unsigned char *item, boxart_box_t *box) {
+    const unsigned char *p = item + 1;
+    box->x1 = get_i32(p);
+    box->y1 = get_i32(p + 4);
+    box->scale = get_f32(p + 8);
+    box->rotation = get_f32(p + 12);
+    p += 16;
+    extra_t &e = box->myextra;
+    e.delta_rot = get_i32(p);
+    e.animationmode = get_i32(p + 4);
+    e.extra1 = get_i32(p + 8);
+    e.extra2 = get_i32(p + 12);
+    e.x1 = get_i32(p + 16);
+    e.y1 = get_i32(p + 20);
+    e.scale1 = get_f32(p + 24);
+    e.timing = get_i32(p + 28);
+}
+
+void boxart_encode_box(const boxart_box_t *box, unsigned char item[BOXART_BOX_ITEM]) {
+    unsigned char *p = item;
+    *p++ = BOXART_TYPE_BOX;
+    p = put_i32(p, box->x1);
+    p = put_i32(p, box->y1);
+    p = put_f32(p, box->scale);
+    p = put_f32(p, box->rotation);
+    const extra_t &e = box->myextra;
+    p = put_i32(p, e.delta_rot);
+    p = put_i32(p, e.animationmode);
+    p = put_i32(p, e.extra1);
+    p = put_i32(p, e.extra2);
+    p = put_i32(p, e.x1);
+    p = put_i32(p, e.y1);
+    p = put_f32(p, e.scale1);
+    put_i32(p, e.timing);
+}
+
+void boxart_encode_frame(const char name[BOXART_NAME_SIZE], unsigned char item[BOXART_FRAME_ITEM]) {
+    item[0] = BOXART_TYPE_FRAME;
+    memcpy(item + 1, name, BOXART_NAME_SIZE);
+}
+
+// ---------------------------------------------------------------- reader
+
+void boxart_load(const char *data, int datasize) {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(data);
+    int remaining = datasize;
+    uint32_t frame = 0;  // box items before any frame name show frame 0
+    for (int size; (size = boxart_item_at(p, remaining)) != 0; p += size, remaining -= size) {
+        if (p[0] == BOXART_TYPE_FRAME) {
+            // At most 31 characters of the name count.
+            char name[BOXART_NAME_SIZE] = {};
+            for (int i = 0; i < BOXART_NAME_SIZE - 1 && p[1 + i]; i++) name[i] = static_cast<char>(p[1 + i]);
+            int found = dbx_findframe(name);
+            frame = found >= 0 ? static_cast<uint32_t>(found) : BOXART_NO_FRAME;
+        } else if (p[0] == BOXART_TYPE_BOX) {
+            dbx_drawbox_t *box = dbx_drawbox_create();
+            if (!box) return;  // the pool is full: the rest of the file cannot be shown
+            boxart_box_t item;
+            boxart_decode_box(p, &item);
+            box->visible = 1;
+            box->frame = frame;
+            box->x1 = item.x1;
+            box->y1 = item.y1;
+            box->scale = item.scale;
+            box->rotation = item.rotation;
+            extra[box - dbx_drawbox] = item.myextra;
+        }
+    }
+}
+
+namespace {
+struct file_closer {
+    void operator()(FILE *f) const { fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+}  // namespace
+
+void boxart_loadfile(const char *filename) {
+    char buffer[BOXART_FILE_MAX];
+    size_t got;
+    {
+        file_ptr f(fopen(filename, "rb"));
+        if (!f) {
+            fprintf(stderr, "Cannot open the box art file \"%s\"; the scene goes on without its boxes.\n",
+                    filename);
+            return;
+        }
+        got = fread(buffer, 1, sizeof buffer, f.get());
+    }
+    if (got > 0) boxart_load(buffer, static_cast<int>(got));
+}
+
+// ---------------------------------------------------------------- writer
+
+void boxart_save(const char *filename, int dbfirst, int dblast) {
+    file_ptr f(fopen(filename, "wb"));
+    if (!f) {
+        fprintf(stderr, "Cannot write the box art file \"%s\"; nothing was saved.\n", filename);
+        return;
+    }
+    if (dbfirst < 0) dbfirst = 0;
+    if (dblast > DBX_MAX_DRAWBOXES) dblast = DBX_MAX_DRAWBOXES;
+    uint32_t written = 0;
+    bool any = false;
+    for (int i = dbfirst; i < dblast; i++) {
+        const dbx_drawbox_t &db = dbx_drawbox[i];
+        // Only a loaded frame has a name to store; any other index is stored
+        // as the empty name, which reads back as no frame again.
+        uint32_t frame = db.frame < dbx_frames && db.frame < DBX_MAX_FRAMES ? db.frame : BOXART_NO_FRAME;
+        if (!any || frame != written) {
+            static const char no_name[BOXART_NAME_SIZE] = {};
+            unsigned char item[BOXART_FRAME_ITEM];
+            boxart_encode_frame(frame == BOXART_NO_FRAME ? no_name : dbx_frame[frame].source_name, item);
+            fwrite(item, 1, sizeof item, f.get());
+            written = frame;
+            any = true;
+        }
+        boxart_box_t box = {db.x1, db.y1, db.scale, db.rotation, extra[i]};
+        unsigned char item[BOXART_BOX_ITEM];
+        boxart_encode_box(&box, item);
+        fwrite(item, 1, sizeof item, f.get());
+    }
+    if (ferror(f.get())) fprintf(stderr, "Writing the box art file \"%s\" failed.\n", filename);
+}
+
+// ---------------------------------------------------------------- animation
 
 uint32_t randomint(void) {
     rseed = (rseed * 125u) % 2796203u;
     return rseed;
 }
 
-void boxart_load(const char *, int) {}
-void boxart_loadfile(const char *) {}
-void boxart_save(const char *, int, int) {}
-void spinboxes(void) {}
+void spinboxes(void) {
+    uint32_t n = dbx_drawboxes < DBX_MAX_DRAWBOXES ? dbx_drawboxes : uint32_t{DBX_MAX_DRAWBOXES};
+    if (n == 0) return;
+    for (uint32_t i = 0; i < n; i++) dbx_drawbox[i].rotation += static_cast<float>(extra[i].delta_rot);
+    for (uint32_t i = 0; i < n; i++) {
+        dbx_drawbox_t &db = dbx_drawbox[i];
+        const extra_t &e = extra[i];
+        if (e.animationmode == 1) {
+            if (&db == cursordb) continue;
+            // Wrapping arithmetic: a home far out at the int limits wraps
+            // rather than overflows.
+            uint32_t rx = randomint() % 10u;
+            db.x1 = static_cast<int32_t>(rx + static_cast<uint32_t>(e.x1) - 4u);
+            uint32_t ry = randomint() % 10u;
+            db.y1 = static_cast<int32_t>(ry + static_cast<uint32_t>(e.y1) - 4u);
+        } else if (e.animationmode == 2) {
+            if (&db == cursordb) continue;
+            int32_t t = static_cast<int32_t>(static_cast<uint32_t>(e.timing) + static_cast<uint32_t>(dbx_tics));
+            int32_t k = t % 50;  // takes the sign of the sum
+            db.scale = static_cast<float>(static_cast<double>(e.scale1) + abs(k - 25) * 0.02);
+        }
+    }
+}

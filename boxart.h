@@ -29,6 +29,43 @@ enum {
     BOXART_FILE_MAX = 64000, // a file is read in one buffer of this size
 };
 
+// One box item as it is stored: the box's position, scale and rotation,
+// then its animation parameters.
+typedef struct {
+    int32_t x1, y1;
+    float scale;
+    float rotation;
+    extra_t myextra;
+} boxart_box_t;
+
+enum {
+    BOXART_TYPE_FRAME = 1,  // selects the frame of the box items after it
+    BOXART_TYPE_BOX = 2,
+    BOXART_NAME_SIZE = 32,  // frame name bytes, NUL-filled
+};
+
+// Size of the item that starts with this type byte (every type other than a
+// frame name takes the size of a box item).
+constexpr int boxart_item_size(unsigned char type) {
+    return type == BOXART_TYPE_FRAME ? BOXART_FRAME_ITEM : BOXART_BOX_ITEM;
+}
+
+// The item decoding that every reader shares. Returns the size of the whole
+// item at the front of the `remaining` bytes at `data`, or 0 where a reader
+// stops: 32 or fewer bytes left, or a last item cut short. What follows the
+// last item is never read.
+int boxart_item_at(const unsigned char *data, int remaining);
+// Field access for a whole item (type byte included), little-endian,
+// independent of alignment.
+void boxart_decode_box(const unsigned char *item, boxart_box_t *box);
+void boxart_encode_box(const boxart_box_t *box, unsigned char item[BOXART_BOX_ITEM]);
+void boxart_encode_frame(const char name[BOXART_NAME_SIZE], unsigned char item[BOXART_FRAME_ITEM]);
+
+// A box whose frame is not one of the loaded frames (its name matched none)
+// keeps this frame index; the renderer skips it and the writer stores it
+// under an empty frame name.
+enum : uint32_t { BOXART_NO_FRAME = 0xffffffffu };
+
 void boxart_load(const char *data, int datasize);
 void boxart_loadfile(const char *filename);
 void boxart_save(const char *filename, int dbfirst, int dblast);

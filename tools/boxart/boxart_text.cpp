@@ -1,0 +1,339 @@
+// Dump and build of box art files. The item layout and its field encoding are
+// the intro's own (boxart_item_at, boxart_decode_box, boxart_encode_box,
+// boxart_encode_frame); this file only turns items into lines and back.
+#include "boxart_text.h"
+
+#include "boxart.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+// ---------------------------------------------------------------- dump
+
+static void append_hex(std::string &out, const unsigned char *p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    for (size_t i = 0; i < n; i++) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+}
+
+static void append_format(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
+static void append_format(std::string &out, const char *format, ...) {
+    char buffer[64];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n > 0) out.append(buffer, static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n) : sizeof buffer - 1);
+}
+
+// Nine significant digits bring every finite float and the infinities back
+// exactly; a NaN keeps its payload only in hex.
+static bool float_text(float value, std::string &out) {
+    char buffer[32];
+    snprintf(buffer, sizeof buffer, "%.9g", static_cast<double>(value));
+    float back = strtof(buffer, nullptr);
+    if (memcmp(&back, &value, sizeof value) != 0) return false;
+    out += buffer;
+    return true;
+}
+
+static std::string box_line(const unsigned char *item) {
+    boxart_box_t b;
+    boxart_decode_box(item, &b);
+    const extra_t &e = b.myextra;
+    std::string line = "box";
+    append_format(line, " %d %d ", static_cast<int>(b.x1), static_cast<int>(b.y1));
+    bool exact = float_text(b.scale, line);
+    line += ' ';
+    exact = exact && float_text(b.rotation, line);
+    append_format(line, " %d %d %d %d %d %d ", static_cast<int>(e.delta_rot), static_cast<int>(e.animationmode),
+                  static_cast<int>(e.extra1), static_cast<int>(e.extra2), static_cast<int>(e.x1),
+                  static_cast<int>(e.y1));
+    exact = exact && float_text(e.scale1, line);
+    append_format(line, " %d", static_cast<int>(e.timing));
+    if (exact) return line;
+    line = "item 2 ";
+    append_hex(line, item + 1, BOXART_BOX_ITEM - 1);
+    return line;
+}
+
+static std::string frame_line(const unsigned char *item) {
+    const unsigned char *name = item + 1;
+    int length = BOXART_NAME_SIZE;
+    while (length > 0 && name[length - 1] == 0) length--;
+    std::string line = "frame \"";
+    for (int i = 0; i < length; i++) {
+        unsigned char c = name[i];
+        if (c == '"' || c == '\\') {
+            line += '\\';
+            line += static_cast<char>(c);
+        } else if (c >= 0x20 && c < 0x7f) {
+            line += static_cast<char>(c);
+        } else {
+            append_format(line, "\\x%02x", c);
+        }
+    }
+    return line + "\"";
+}
+
+std::string boxart_dump_text(const unsigned char *data, size_t size) {
+    std::string text = "# box X Y SCALE ROT DELTA_ROT MODE EXTRA1 EXTRA2 HOME_X HOME_Y SCALE1 TIMING\n";
+    size_t at = 0;
+    for (;;) {
+        size_t left = size - at;
+        int item = boxart_item_at(data + at, left > 64 ? 64 : static_cast<int>(left));
+        if (item == 0) break;
+        const unsigned char *p = data + at;
+        if (p[0] == BOXART_TYPE_FRAME) {
+            text += frame_line(p);
+        } else if (p[0] == BOXART_TYPE_BOX) {
+            text += box_line(p);
+        } else {
+            text += "item ";
+            append_format(text, "%d ", p[0]);
+            append_hex(text, p + 1, BOXART_BOX_ITEM - 1);
+        }
+        text += '\n';
+        at += static_cast<size_t>(item);
+    }
+    if (at < size) {
+        text += "tail ";
+        append_hex(text, data + at, size - at);
+        text += '\n';
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------- build
+
+namespace {
+
+struct token {
+    std::string text;
+    bool quoted;
+};
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Splits a line into words and quoted strings (escapes decoded); stops at a
+// '#' outside quotes.
+bool split_line(const std::string &line, std::vector<token> &tokens, std::string &error) {
+    size_t i = 0, n = line.size();
+    while (i < n) {
+        if (is_space(line[i])) {
+            i++;
+            continue;
+        }
+        if (line[i] == '#') break;
+        token t{std::string(), line[i] == '"'};
+        if (t.quoted) {
+            i++;
+            for (;;) {
+                if (i >= n) {
+                    error = "the quoted name has no closing '\"'";
+                    return false;
+                }
+                char c = line[i++];
+                if (c == '"') break;
+                if (c != '\\') {
+                    t.text += c;
+                    continue;
+                }
+                char e = i < n ? line[i++] : '\0';
+                if (e == '"' || e == '\\') {
+                    t.text += e;
+                } else if (e == 'x' && i + 1 < n && hex_value(line[i]) >= 0 && hex_value(line[i + 1]) >= 0) {
+                    t.text += static_cast<char>(hex_value(line[i]) * 16 + hex_value(line[i + 1]));
+                    i += 2;
+                } else if (e == 'x') {
+                    error = "\\x needs two hex digits";
+                    return false;
+                } else {
+                    error = "unknown escape in the name (use \\\", \\\\ or \\xHH)";
+                    return false;
+                }
+            }
+            if (i < n && !is_space(line[i]) && line[i] != '#') {
+                error = "a space must follow the closing '\"'";
+                return false;
+            }
+        } else {
+            while (i < n && !is_space(line[i]) && line[i] != '#') t.text += line[i++];
+        }
+        tokens.push_back(t);
+    }
+    return true;
+}
+
+bool parse_int32(const token &t, int32_t &value) {
+    if (t.quoted || t.text.empty()) return false;
+    errno = 0;
+    char *end;
+    long long v = strtoll(t.text.c_str(), &end, 10);
+    if (*end || errno || v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+bool parse_float(const token &t, float &value) {
+    if (t.quoted || t.text.empty()) return false;
+    errno = 0;
+    char *end;
+    float v = strtof(t.text.c_str(), &end);
+    if (*end) return false;
+    // Too small rounds towards zero, which is fine; too large is an error.
+    if (errno == ERANGE && std::isinf(v)) return false;
+    value = v;
+    return true;
+}
+
+bool parse_hex(const token &t, std::vector<unsigned char> &bytes) {
+    if (t.quoted || t.text.size() % 2) return false;
+    bytes.clear();
+    for (size_t i = 0; i < t.text.size(); i += 2) {
+        int hi = hex_value(t.text[i]), lo = hex_value(t.text[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes.push_back(static_cast<unsigned char>(hi * 16 + lo));
+    }
+    return true;
+}
+
+// One line's item appended to `out`; false with `error` set on bad input.
+bool build_line(const std::vector<token> &tk, std::vector<unsigned char> &out, bool &tail_seen, std::string &error) {
+    const std::string &word = tk[0].text;
+    if (tk[0].quoted) {
+        error = "a line starts with frame, box, item or tail";
+        return false;
+    }
+    if (tail_seen) {
+        error = "nothing may follow the tail";
+        return false;
+    }
+    if (word == "frame") {
+        if (tk.size() != 2 || !tk[1].quoted) {
+            error = "frame takes one quoted name: frame \"NAME\"";
+            return false;
+        }
+        if (tk[1].text.size() > BOXART_NAME_SIZE) {
+            error = "the frame name is longer than 32 bytes";
+            return false;
+        }
+        char name[BOXART_NAME_SIZE] = {};
+        memcpy(name, tk[1].text.data(), tk[1].text.size());
+        unsigned char item[BOXART_FRAME_ITEM];
+        boxart_encode_frame(name, item);
+        out.insert(out.end(), item, item + sizeof item);
+        return true;
+    }
+    if (word == "box") {
+        if (tk.size() != 13) {
+            error = "box takes 12 numbers (X Y SCALE ROT DELTA_ROT MODE EXTRA1 EXTRA2 HOME_X HOME_Y SCALE1 TIMING), found " +
+                    std::to_string(tk.size() - 1);
+            return false;
+        }
+        boxart_box_t b;
+        extra_t &e = b.myextra;
+        struct field {
+            const char *name;
+            int32_t *i;
+            float *f;
+        } fields[12] = {{"X", &b.x1, nullptr},
+                        {"Y", &b.y1, nullptr},
+                        {"SCALE", nullptr, &b.scale},
+                        {"ROT", nullptr, &b.rotation},
+                        {"DELTA_ROT", &e.delta_rot, nullptr},
+                        {"MODE", &e.animationmode, nullptr},
+                        {"EXTRA1", &e.extra1, nullptr},
+                        {"EXTRA2", &e.extra2, nullptr},
+                        {"HOME_X", &e.x1, nullptr},
+                        {"HOME_Y", &e.y1, nullptr},
+                        {"SCALE1", nullptr, &e.scale1},
+                        {"TIMING", &e.timing, nullptr}};
+        for (int i = 0; i < 12; i++) {
+            const token &t = tk[static_cast<size_t>(i) + 1];
+            bool ok = fields[i].i ? parse_int32(t, *fields[i].i) : parse_float(t, *fields[i].f);
+            if (!ok) {
+                error = std::string(fields[i].name) + " \"" + t.text + "\" is not " +
+                        (fields[i].i ? "a 32-bit integer" : "a 32-bit float");
+                return false;
+            }
+        }
+        unsigned char item[BOXART_BOX_ITEM];
+        boxart_encode_box(&b, item);
+        out.insert(out.end(), item, item + sizeof item);
+        return true;
+    }
+    if (word == "item") {
+        int32_t type = -1;
+        std::vector<unsigned char> rest;
+        if (tk.size() != 3 || !parse_int32(tk[1], type) || type < 0 || type > 255) {
+            error = "item takes a type byte (0 to 255) and 96 hex digits: item TYPE HEX";
+            return false;
+        }
+        if (type == BOXART_TYPE_FRAME) {
+            error = "type 1 is a frame name: write it as frame \"NAME\"";
+            return false;
+        }
+        if (!parse_hex(tk[2], rest) || rest.size() != BOXART_BOX_ITEM - 1) {
+            error = "item needs exactly 96 hex digits after its type";
+            return false;
+        }
+        out.push_back(static_cast<unsigned char>(type));
+        out.insert(out.end(), rest.begin(), rest.end());
+        return true;
+    }
+    if (word == "tail") {
+        std::vector<unsigned char> bytes;
+        if (tk.size() != 2 || !parse_hex(tk[1], bytes) || bytes.empty()) {
+            error = "tail takes an even number of hex digits: tail HEX";
+            return false;
+        }
+        if (bytes.size() >= BOXART_BOX_ITEM || boxart_item_at(bytes.data(), static_cast<int>(bytes.size())) != 0) {
+            error = "the tail holds a whole item; write it as an item line";
+            return false;
+        }
+        out.insert(out.end(), bytes.begin(), bytes.end());
+        tail_seen = true;
+        return true;
+    }
+    error = "unknown line \"" + word + "\" (expected frame, box, item or tail)";
+    return false;
+}
+
+}  // namespace
+
+bool boxart_build_text(const std::string &text, std::vector<unsigned char> &bytes, std::string &error) {
+    bytes.clear();
+    bool tail_seen = false;
+    size_t start = 0;
+    for (int line_number = 1; start < text.size(); line_number++) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        std::vector<token> tokens;
+        std::string what;
+        if (line.find('\0') != std::string::npos) {
+            what = "the line holds a NUL byte";
+        } else if (split_line(line, tokens, what) && (tokens.empty() || build_line(tokens, bytes, tail_seen, what))) {
+            continue;
+        }
+        error = "line " + std::to_string(line_number) + ": " + what;
+        bytes.clear();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,24 @@
+// The text form of box art files, one line per item:
+//   frame "NAME"       a frame-name item; escapes \" \\ \xHH, trailing NULs implied
+//   box X Y SCALE ROT DELTA_ROT MODE EXTRA1 EXTRA2 HOME_X HOME_Y SCALE1 TIMING
+//   item TYPE HEX      any other 49-byte item: type byte and 96 hex digits
+//   tail HEX           bytes after the last whole item, which readers ignore
+// '#' starts a comment; blank lines are ignored. Dump and build round-trip
+// every file byte for byte.
+#ifndef BOXART_TEXT_H
+#define BOXART_TEXT_H
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+std::string boxart_dump_text(const unsigned char *data, size_t size);
+
+// On bad input returns false with `error` as "line N: what is wrong".
+bool boxart_build_text(const std::string &text, std::vector<unsigned char> &bytes, std::string &error);
+
+// The command line: boxart dump FILE.dat | boxart build TEXT -o FILE.dat.
+int boxart_main(int argc, char **argv, FILE *out, FILE *err);
+
+#endif
