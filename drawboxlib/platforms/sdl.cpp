@@ -1,0 +1,214 @@
+// The platform layer on SDL2: an OpenGL ES 1.1 context on whatever display
+// SDL finds — an X11 or Wayland desktop, or the bare console through the
+// kernel's mode setting (KMS/DRM), as on a Raspberry Pi 4/5 with a current
+// OS. Only the display, the buffer swap and input live here; the main loop,
+// the tick clock and PNG loading are the shared ones.
+//
+// The drawing area. Full screen, the area is the display less the overscan
+// margins; with a requested window size it is a window of that size. Where
+// the surface SDL hands out is bigger than the area (overscan margins, or a
+// console that shows every window at the display mode's size), the area is
+// placed inside it as the firmware layer would be placed on the display, and
+// the engine still sees a screen of exactly the area's size: its glViewport
+// and glScissor calls are shifted by the area's offset (sdl.cmake links
+// them through the two wrappers below).
+#include "../drawboxlib.h"
+
+#include <SDL.h>
+#include <GLES/gl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static SDL_Window *window;
+static SDL_GLContext context;
+static int area_x, area_y;    // top-left of the drawing area in the surface, y downwards
+static int area_gl_y;         // its bottom edge counted from the surface's bottom (GL)
+static int surface_w, surface_h;  // drawable size of the window in pixels
+
+extern "C" {
+void __real_glViewport(GLint x, GLint y, GLsizei width, GLsizei height);
+void __real_glScissor(GLint x, GLint y, GLsizei width, GLsizei height);
+
+void __wrap_glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
+    __real_glViewport(x + area_x, y + area_gl_y, width, height);
+}
+void __wrap_glScissor(GLint x, GLint y, GLsizei width, GLsizei height) {
+    __real_glScissor(x + area_x, y + area_gl_y, width, height);
+}
+}
+
+// Nothing to show the intro on: say so once, point at the offline renderer
+// and stop. This is not a crash, and not a success either.
+[[noreturn]] static void no_display(const char *what) {
+    fprintf(stderr,
+            "%s: no display to open (%s: %s); invitro-capture renders the intro to a video file instead.\n",
+            dbx_application_title, what, SDL_GetError());
+    exit(1);
+}
+
+// Without a display SDL would fall back to drivers that show nothing; those
+// run only when asked for by name (SDL_VIDEODRIVER=offscreen, as the tests
+// do). Wayland is left out where it cannot connect anyway (no runtime
+// directory), so its client library does not complain on the way.
+static void choose_video_drivers(void) {
+    if (SDL_GetHint(SDL_HINT_VIDEODRIVER)) return;
+    static char list[256];
+    list[0] = 0;
+    bool wayland_possible = getenv("XDG_RUNTIME_DIR") != nullptr;
+    for (int i = 0; i < SDL_GetNumVideoDrivers(); i++) {
+        const char *name = SDL_GetVideoDriver(i);
+        if (!strcmp(name, "offscreen") || !strcmp(name, "dummy") || !strcmp(name, "evdev")) continue;
+        if (!strcmp(name, "wayland") && !wayland_possible) continue;
+        if (strlen(list) + strlen(name) + 2 > sizeof list) break;
+        if (list[0]) strcat(list, ",");
+        strcat(list, name);
+    }
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, list);
+}
+
+// The Pi layer's rule, on the surface SDL gave us: a requested size is
+// centred (the odd pixel to the right and bottom), otherwise each overscan
+// margin is thousandths of the display's size, truncated.
+static void place_area(int *width, int *height) {
+    if (dbx_window_width > 0 && dbx_window_height > 0) {
+        *width = dbx_window_width < surface_w ? dbx_window_width : surface_w;
+        *height = dbx_window_height < surface_h ? dbx_window_height : surface_h;
+        area_x = (surface_w - *width) / 2;
+        area_y = (surface_h - *height) / 2;
+    } else {
+        area_x = dbx_screen_overscanx > 0
+            ? static_cast<int>(static_cast<float>(dbx_screen_overscanx) / 1000.0f * static_cast<float>(surface_w))
+            : 0;
+        area_y = dbx_screen_overscany > 0
+            ? static_cast<int>(static_cast<float>(dbx_screen_overscany) / 1000.0f * static_cast<float>(surface_h))
+            : 0;
+        // Margins that would leave no room keep one pixel.
+        if (2 * area_x >= surface_w) area_x = (surface_w - 1) / 2;
+        if (2 * area_y >= surface_h) area_y = (surface_h - 1) / 2;
+        *width = surface_w - 2 * area_x;
+        *height = surface_h - 2 * area_y;
+    }
+    area_gl_y = surface_h - area_y - *height;
+}
+
+// Opening a second time (tests do) replaces the first window.
+static void close_window(void) {
+    if (context) SDL_GL_DeleteContext(context);
+    if (window) SDL_DestroyWindow(window);
+    context = nullptr;
+    window = nullptr;
+}
+
+void dbx_platform_init_window(void) {
+    // ES contexts through EGL everywhere, also on X11 where SDL would use GLX.
+    SDL_SetHint(SDL_HINT_OPENGL_ES_DRIVER, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+        choose_video_drivers();
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) no_display("SDL");
+        atexit(SDL_Quit);  // gives the console back after exit(0)
+    }
+    const char *driver = SDL_GetCurrentVideoDriver();
+    close_window();
+
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+
+    bool windowed = dbx_window_width > 0 && dbx_window_height > 0;
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_ALLOW_HIGHDPI;
+    int width = windowed ? dbx_window_width : 640, height = windowed ? dbx_window_height : 360;
+    if (!windowed) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    window = SDL_CreateWindow(dbx_application_title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                              width, height, flags);
+    if (!window) no_display(driver);
+    context = SDL_GL_CreateContext(window);
+    if (!context) no_display(driver);
+    if (SDL_GL_MakeCurrent(window, context) != 0) no_display(driver);
+    if (!windowed) SDL_ShowCursor(SDL_DISABLE);  // full screen, like the Pi: no pointer drawn
+
+    // The swap waits for the vertical blank: that paces the loop.
+    SDL_GL_SetSwapInterval(1);
+
+    SDL_GL_GetDrawableSize(window, &surface_w, &surface_h);
+    place_area(&width, &height);
+
+    // Margins stay black in every buffer; the area starts in the firmware
+    // layer's first colour.
+    __real_glViewport(0, 0, surface_w, surface_h);
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    for (int i = 0; i < 2; i++) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        SDL_GL_SwapWindow(window);
+    }
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (width != surface_w || height != surface_h) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 0, width, height);
+    }
+    glViewport(0, 0, width, height);
+    glClearColor(0.15f, 0.25f, 0.35f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+
+    dbx_screen_width = width;
+    dbx_screen_height = height;
+}
+
+void dbx_platform_swapbuffers(void) { SDL_GL_SwapWindow(window); }
+
+// Window coordinates to drawing-area pixels (HiDPI windows have more pixels
+// than coordinates).
+static void set_pointer(int x, int y) {
+    int ww = 1, wh = 1;
+    SDL_GetWindowSize(window, &ww, &wh);
+    if (ww > 0 && wh > 0) {
+        x = static_cast<int>(static_cast<long long>(x) * surface_w / ww);
+        y = static_cast<int>(static_cast<long long>(y) * surface_h / wh);
+    }
+    dtmp_mousex = x - area_x;
+    dtmp_mousey = y - area_y;
+}
+
+static int button_code(Uint8 button) {
+    switch (button) {
+    case SDL_BUTTON_LEFT: return 1;
+    case SDL_BUTTON_RIGHT: return 2;
+    case SDL_BUTTON_MIDDLE: return 3;
+    default: return 0;
+    }
+}
+
+// Drains SDL's queue once per pass. The intro has no way out of its own;
+// on a desktop Escape, Q or closing the window ends it.
+void dbx_platform_poll_input(void) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        switch (event.type) {
+        case SDL_QUIT:
+            exit(0);
+        case SDL_KEYDOWN:
+            if (event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_q) exit(0);
+            break;
+        case SDL_MOUSEMOTION:
+            set_pointer(event.motion.x, event.motion.y);
+            break;
+        case SDL_MOUSEBUTTONDOWN: {
+            int code = button_code(event.button.button);
+            set_pointer(event.button.x, event.button.y);
+            if (code) dtmp_mousedown = code;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}
