@@ -112,6 +112,10 @@ void dbx_init(void);
 void dbx_setviewport(void);
 void dbx_render_to_screen(void);
 void dbx_clear(unsigned int red, unsigned int green, unsigned int blue, unsigned int alpha);
+// The renderer's batch on its own: writes the triangles of every used,
+// visible box into the renderer's static arrays, texture coordinates divided
+// by atlas_size; returns the number of vertices. dbx_render_to_screen calls it.
+unsigned int dbx_render_build(float atlas_size);
 
 // ---------------------------------------------------------------- ticks
 
