@@ -24,7 +24,7 @@ static void append_hex(std::string &out, const unsigned char *p, size_t n) {
 
 static void append_format(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 static void append_format(std::string &out, const char *format, ...) {
-    char buffer[64];
+    char buffer[256];  // the longest use: six ints of up to 11 characters
     va_list args;
     va_start(args, format);
     int n = vsnprintf(buffer, sizeof buffer, format, args);

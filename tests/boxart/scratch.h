@@ -1,0 +1,122 @@
+// Helpers shared by the box art tests: a scratch folder that the test runs
+// in, and resets of the engine state the tests use.
+#ifndef BOXART_TESTS_SCRATCH_H
+#define BOXART_TESTS_SCRATCH_H
+
+#include "boxart.h"
+#include "drawboxlib/drawboxlib.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Makes a fresh folder under /tmp, works inside it and removes it (with
+// everything in it and in its data/ folder) afterwards.
+class scratch_dir {
+public:
+    scratch_dir() {
+        char tmpl[] = "/tmp/boxart-XXXXXX";
+        if (mkdtemp(tmpl)) path = tmpl;
+        if (!getcwd(old, sizeof old)) old[0] = 0;
+        if (!path.empty() && chdir(path.c_str()) != 0) path.clear();
+    }
+    ~scratch_dir() {
+        if (old[0] && chdir(old) != 0) return;
+        if (path.empty()) return;
+        remove_all(path + "/data");
+        remove_all(path);
+    }
+    scratch_dir(const scratch_dir &) = delete;
+    scratch_dir &operator=(const scratch_dir &) = delete;
+
+    // Names of the entries of a folder, "." and ".." left out.
+    static std::vector<std::string> entries(const std::string &dir) {
+        std::vector<std::string> names;
+        if (DIR *d = opendir(dir.c_str())) {
+            while (dirent *e = readdir(d))
+                if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+            closedir(d);
+        }
+        return names;
+    }
+
+    std::string path;
+
+private:
+    static void remove_all(const std::string &dir) {
+        for (const std::string &name : entries(dir)) unlink((dir + "/" + name).c_str());
+        rmdir(dir.c_str());
+    }
+    char old[4096];
+};
+
+inline std::vector<unsigned char> read_bytes(const char *name) {
+    std::vector<unsigned char> bytes;
+    if (FILE *f = fopen(name, "rb")) {
+        int c;
+        while ((c = fgetc(f)) != EOF) bytes.push_back(static_cast<unsigned char>(c));
+        fclose(f);
+    }
+    return bytes;
+}
+
+inline bool write_bytes(const char *name, const std::vector<unsigned char> &bytes) {
+    FILE *f = fopen(name, "wb");
+    if (!f) return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return fclose(f) == 0 && ok;
+}
+
+// Loads bytes from a buffer of exactly their size, so that the sanitizer
+// sees any read past the data.
+inline void load_exact(const std::vector<unsigned char> &bytes) {
+    std::vector<char> copy(bytes.begin(), bytes.end());
+    boxart_load(copy.data(), static_cast<int>(copy.size()));
+}
+
+// An empty drawbox pool, zeroed animation table and a frame pool holding the
+// given names.
+inline void reset_pools(const std::vector<std::string> &frame_names) {
+    dbx_drawboxes = 0;
+    dbx_reuse_drawboxes = 0;
+    memset(dbx_drawbox, 0, sizeof dbx_drawbox);
+    memset(extra, 0, sizeof extra);
+    memset(dbx_frame, 0, sizeof dbx_frame);
+    dbx_frames = 0;
+    for (const std::string &name : frame_names) {
+        int f = dbx_frame_create();
+        strncpy(dbx_frame[f].source_name, name.c_str(), sizeof dbx_frame[f].source_name);
+    }
+}
+
+// Item bytes built with the shared encoders.
+inline void append_frame_item(std::vector<unsigned char> &bytes, const char *name) {
+    char padded[BOXART_NAME_SIZE] = {};
+    strncpy(padded, name, sizeof padded);
+    unsigned char item[BOXART_FRAME_ITEM];
+    boxart_encode_frame(padded, item);
+    bytes.insert(bytes.end(), item, item + sizeof item);
+}
+
+inline void append_box_item(std::vector<unsigned char> &bytes, const boxart_box_t &box) {
+    unsigned char item[BOXART_BOX_ITEM];
+    boxart_encode_box(&box, item);
+    bytes.insert(bytes.end(), item, item + sizeof item);
+}
+
+// A box item whose every field differs from that of box `n`.
+inline boxart_box_t numbered_box(int n) {
+    boxart_box_t b;
+    b.x1 = 100 + n;
+    b.y1 = -50 - n;
+    b.scale = 0.5f + n;
+    b.rotation = 10.25f * n;
+    b.myextra = {n + 1, n % 3, 1000 + n, -1000 - n, 300 + n, 200 - n, 1.5f + n, 7 * n};
+    return b;
+}
+
+#endif
