@@ -1,0 +1,243 @@
+// invitro-capture: renders the intro offline into a video file, frame-exact
+// and in step with its music. It runs the same engine, application and main
+// loop as the interactive builds, on an off-screen display and a virtual clock.
+#include "capture.h"
+
+#include "drawboxlib/platforms/capture.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+static const char usage[] =
+    "Usage: invitro-capture [options]\n"
+    "Renders the intro offline to a video file: every frame, with its music, in sync.\n"
+    "Run it in the folder that holds the intro's files (out.png, omber.xm, data/).\n"
+    "\n"
+    "  -o FILE          the video to write (default invitro.mp4)\n"
+    "  --size WxH       frame size in pixels, even numbers (default 1280x720)\n"
+    "  --fps N          frames per second (default 60)\n"
+    "  --seconds N      length of the capture (default: until the song has ended,\n"
+    "                   plus 5 seconds of the last scene)\n"
+    "  --timeline FILE  also write a CSV with one row per frame: frame, time in ms,\n"
+    "                   song position, row, beat number, scene name\n"
+    "  --help           show this text\n"
+    "\n"
+    "The video is an MP4 (H.264 and AAC, 48 kHz stereo) made by ffmpeg. Where ffmpeg\n"
+    "is not on the PATH, the frames are written as PNG files into FILE-frames/ (the\n"
+    "name without its extension) and the sound into a WAV file of the same name.\n";
+
+static constexpr int tail_seconds = 5;           // of the last scene after the song
+static constexpr double longest_song_s = 1800;   // a song that never ends stops here
+
+struct settings {
+    std::string output = "invitro.mp4";
+    int width = 1280, height = 720;
+    int fps = 60;
+    double seconds = 0;  // 0: until the song has ended, plus the tail
+    std::string timeline;
+};
+
+[[noreturn]] static void bad_usage(const std::string &text) {
+    fprintf(stderr, "invitro-capture: %s\nTry 'invitro-capture --help'.\n", text.c_str());
+    exit(2);
+}
+
+static bool parse_int(const std::string &text, long low, long high, long *value) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    *value = strtol(text.c_str(), nullptr, 10);
+    return *value >= low && *value <= high;
+}
+
+static settings parse_options(int argc, char **argv) {
+    settings s;
+    for (int i = 1; i < argc; i++) {
+        std::string option = argv[i], value;
+        bool inline_value = false;
+        if (option.rfind("--", 0) == 0 && option.find('=') != std::string::npos) {
+            value = option.substr(option.find('=') + 1);
+            option.erase(option.find('='));
+            inline_value = true;
+        }
+        if (option == "--help" || option == "-h") {
+            if (inline_value) bad_usage("--help takes no value");
+            fputs(usage, stdout);
+            exit(0);
+        }
+        if (option != "-o" && option != "--output" && option != "--size" && option != "--fps" &&
+            option != "--seconds" && option != "--timeline")
+            bad_usage("unknown option '" + std::string(argv[i]) + "'");
+        if (!inline_value) {
+            if (i + 1 >= argc) bad_usage("option '" + option + "' needs a value");
+            value = argv[++i];
+        }
+        if (option == "-o" || option == "--output") {
+            if (value.empty()) bad_usage("-o needs a file name");
+            s.output = value;
+        } else if (option == "--size") {
+            size_t x = value.find('x');
+            long w = 0, h = 0;
+            if (x == std::string::npos || !parse_int(value.substr(0, x), 2, 7680, &w) ||
+                !parse_int(value.substr(x + 1), 2, 4320, &h))
+                bad_usage("--size wants WIDTHxHEIGHT, e.g. 1280x720 (at most 7680x4320), not '" + value + "'");
+            if (w % 2 || h % 2) bad_usage("--size " + value + ": width and height must be even (the video is 4:2:0)");
+            s.width = static_cast<int>(w);
+            s.height = static_cast<int>(h);
+        } else if (option == "--fps") {
+            long fps = 0;
+            if (!parse_int(value, 1, 240, &fps)) bad_usage("--fps wants a whole number from 1 to 240, not '" + value + "'");
+            s.fps = static_cast<int>(fps);
+        } else if (option == "--seconds") {
+            char *end = nullptr;
+            errno = 0;
+            double seconds = value.empty() ? -1 : strtod(value.c_str(), &end);
+            if (errno || !end || *end || !(seconds > 0) || seconds > longest_song_s)
+                bad_usage("--seconds wants a number of seconds above 0 and at most 1800, not '" + value + "'");
+            s.seconds = seconds;
+        } else {
+            if (value.empty()) bad_usage("--timeline needs a file name");
+            s.timeline = value;
+        }
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------- progress
+
+static volatile sig_atomic_t interrupted;
+static void on_interrupt(int) { interrupted = 1; }
+
+static std::string clock_text(double seconds) {
+    long s = seconds > 0 ? static_cast<long>(seconds + 0.5) : 0;
+    char text[32];
+    snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+// One line on a terminal, redrawn in place; nothing at all in a log.
+static void show_progress(double done, double intro_seconds, double wall_seconds, bool last) {
+    static double shown_at = -1;
+    if (!isatty(STDERR_FILENO)) return;
+    if (!last && shown_at >= 0 && wall_seconds - shown_at < 0.2) return;
+    shown_at = wall_seconds;
+    if (done > 1) done = 1;
+    const int width = 30;
+    int filled = static_cast<int>(done * width);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(width - filled), '.');
+    std::string left = done > 0.01 ? clock_text(wall_seconds * (1 - done) / done) + " left" : "estimating";
+    fprintf(stderr, "\r[%s] %3d%%  %s of intro, %s   ", bar.c_str(), static_cast<int>(done * 100),
+            clock_text(intro_seconds).c_str(), left.c_str());
+    if (last) fputc('\n', stderr);
+    fflush(stderr);
+}
+
+// ---------------------------------------------------------------- the capture
+
+int main(int argc, char **argv) {
+    const settings s = parse_options(argc, argv);
+    const bool use_ffmpeg = output_ffmpeg_on_path();
+    const output_names names = output_names_for(s.output);
+
+    std::string timeline_tmp;
+    std::ofstream timeline;
+    if (!s.timeline.empty()) {
+        timeline_tmp = s.timeline + ".part-" + std::to_string(getpid());
+        timeline.open(timeline_tmp, std::ios::binary);
+        if (!timeline) {
+            fprintf(stderr, "invitro-capture: cannot write the timeline \"%s\"\n", timeline_tmp.c_str());
+            return 1;
+        }
+        timeline << capture_timeline_header << '\n';
+    }
+    auto give_up = [&](const std::string &text) {
+        if (!text.empty()) fprintf(stderr, "invitro-capture: %s\n", text.c_str());
+        output_abort();
+        if (!timeline_tmp.empty()) {
+            timeline.close();
+            std::error_code ec;
+            fs::remove(timeline_tmp, ec);
+        }
+        return 1;
+    };
+
+    // The first frame comes before any file is made: start-up stops the
+    // program when the intro's files are missing, and whether the music
+    // loaded decides how long the capture is.
+    capture_start(s.width, s.height, s.fps);
+    capture_step();
+    if (!capture_music_loaded() && s.seconds == 0)
+        return give_up("without its music the intro has no end to stop at; give --seconds to capture it silent");
+
+    if (!use_ffmpeg)
+        fprintf(stderr, "invitro-capture: ffmpeg is not on the PATH: writing PNG frames to %s/ and the sound to %s\n",
+                names.frames_dir.c_str(), names.wav.c_str());
+    if (output_open(s.output, s.width, s.height, s.fps, use_ffmpeg) != 0) return give_up(output_error());
+    signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
+
+    const uint64_t fixed_frames =
+        s.seconds > 0 ? std::max<uint64_t>(1, static_cast<uint64_t>(std::llround(s.seconds * s.fps))) : 0;
+    const uint64_t tail_frames = static_cast<uint64_t>(tail_seconds) * static_cast<uint64_t>(s.fps);
+    const uint64_t most_frames = static_cast<uint64_t>(longest_song_s) * static_cast<uint64_t>(s.fps);
+    uint64_t end_frame = fixed_frames;  // 0 while the song still plays
+    const auto began = std::chrono::steady_clock::now();
+    for (;;) {
+        if (output_frame(dbx_capture_pixels, capture_audio, capture_audio_frames) != 0)
+            return give_up(output_error());
+        if (timeline.is_open()) timeline << capture_timeline_row() << '\n';
+        if (!fixed_frames && !end_frame) {
+            if (capture_song_ended())
+                end_frame = capture_frame + tail_frames;
+            else if (capture_frame >= most_frames) {
+                fprintf(stderr, "\ninvitro-capture: the song is still playing after %.0f s; stopping there\n",
+                        longest_song_s);
+                end_frame = capture_frame;
+            }
+        }
+        double done;
+        if (end_frame)
+            done = static_cast<double>(capture_frame) / static_cast<double>(end_frame);
+        else  // still in the song: judge by the order list, the tail is small
+            done = capture_song_progress() * 0.97;
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        const bool last = end_frame && capture_frame >= end_frame;
+        show_progress(done, static_cast<double>(capture_frame) / s.fps, wall, last);
+        if (last) break;
+        if (interrupted) return give_up("interrupted; nothing written");
+        capture_step();
+    }
+
+    if (output_finish() != 0) return give_up(output_error());
+    if (timeline.is_open()) {
+        timeline.close();
+        if (!timeline || rename(timeline_tmp.c_str(), s.timeline.c_str()) != 0) {
+            std::error_code ec;
+            fs::remove(timeline_tmp, ec);
+            fprintf(stderr, "invitro-capture: cannot write the timeline \"%s\"\n", s.timeline.c_str());
+            return 1;
+        }
+    }
+    const double seconds = static_cast<double>(capture_frame) / s.fps;
+    if (use_ffmpeg)
+        fprintf(stderr, "invitro-capture: wrote %s (%llu frames, %.2f s, %dx%d at %d fps)\n", names.video.c_str(),
+                static_cast<unsigned long long>(capture_frame), seconds, s.width, s.height, s.fps);
+    else
+        fprintf(stderr, "invitro-capture: wrote %llu frames to %s/ and %.2f s of sound to %s\n",
+                static_cast<unsigned long long>(capture_frame), names.frames_dir.c_str(), seconds, names.wav.c_str());
+    return 0;
+}

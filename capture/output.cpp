@@ -1,0 +1,345 @@
+// Where the captured frames go. With ffmpeg: raw RGBA frames through a pipe
+// into an H.264 encoder, the sound into a WAV file beside it, and at the end
+// one more ffmpeg run that muxes both into the MP4 with AAC sound. Only one
+// pipe is ever open, and ffmpeg writes nothing back, so nothing can deadlock.
+// Without ffmpeg: one PNG per frame and the WAV file.
+#include "capture.h"
+
+#include <lodepng.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "WAV samples are written in host order");
+
+// ---------------------------------------------------------------- state of the one output
+
+static std::string error_text;
+static output_names names;
+static int width, height, fps;
+static bool with_ffmpeg;
+static std::string tmp_video, tmp_wav, tmp_mp4, tmp_frames;
+static FILE *wav;
+static uint64_t wav_frames;
+static int encoder_stdin = -1;
+static pid_t encoder = -1;
+static uint64_t frames_written;
+
+const std::string &output_error(void) { return error_text; }
+
+static int fail(const std::string &text) {
+    error_text = text;
+    return -1;
+}
+
+bool output_ffmpeg_on_path(void) {
+    const char *path = getenv("PATH");
+    if (!path) return false;
+    std::string dirs = path;
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string dir = dirs.substr(start, end - start);
+        if (dir.empty()) dir = ".";
+        std::string candidate = dir + "/ffmpeg";
+        struct stat info;
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+output_names output_names_for(const std::string &path) {
+    output_names result;
+    result.video = path;
+    // "demo.mp4" -> "demo-frames/" and "demo.wav"; the extension counts only
+    // after the last slash.
+    std::string stem = path;
+    size_t slash = stem.rfind('/');
+    size_t dot = stem.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) stem.erase(dot);
+    result.frames_dir = stem + "-frames";
+    result.wav = stem + ".wav";
+    return result;
+}
+
+// ---------------------------------------------------------------- WAV
+
+static void put32(unsigned char *at, uint32_t value) {
+    for (int i = 0; i < 4; i++) at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+static void put16(unsigned char *at, uint16_t value) {
+    at[0] = static_cast<unsigned char>(value);
+    at[1] = static_cast<unsigned char>(value >> 8);
+}
+
+// A 44-byte RIFF header for 16-bit stereo PCM at the mixing rate.
+static void wav_header(unsigned char *header, uint64_t sample_frames) {
+    const uint32_t block = CAPTURE_CHANNELS * 2;
+    const uint32_t data = static_cast<uint32_t>(sample_frames * block);
+    memcpy(header, "RIFF", 4);
+    put32(header + 4, 36 + data);
+    memcpy(header + 8, "WAVEfmt ", 8);
+    put32(header + 16, 16);
+    put16(header + 20, 1);  // PCM
+    put16(header + 22, CAPTURE_CHANNELS);
+    put32(header + 24, CAPTURE_MIXFREQ);
+    put32(header + 28, CAPTURE_MIXFREQ * block);
+    put16(header + 32, static_cast<uint16_t>(block));
+    put16(header + 34, 16);
+    memcpy(header + 36, "data", 4);
+    put32(header + 40, data);
+}
+
+static int wav_open(const std::string &path) {
+    wav = fopen(path.c_str(), "wb");
+    if (!wav) return fail("cannot write \"" + path + "\": " + strerror(errno));
+    unsigned char header[44];
+    wav_header(header, 0);
+    wav_frames = 0;
+    if (fwrite(header, sizeof header, 1, wav) != 1) return fail("cannot write \"" + path + "\"");
+    return 0;
+}
+
+static int wav_close(const std::string &path) {
+    unsigned char header[44];
+    wav_header(header, wav_frames);
+    bool ok = fseek(wav, 0, SEEK_SET) == 0 && fwrite(header, sizeof header, 1, wav) == 1;
+    ok = fclose(wav) == 0 && ok;
+    wav = nullptr;
+    if (!ok) return fail("cannot write \"" + path + "\"");
+    return 0;
+}
+
+// ---------------------------------------------------------------- ffmpeg
+
+// Runs ffmpeg with these arguments; with stdin_pipe, its standard input is
+// the read end of a new pipe whose write end comes back in *stdin_pipe.
+static pid_t spawn_ffmpeg(const std::vector<std::string> &arguments, int *stdin_pipe) {
+    std::vector<char *> argv;
+    static char program[] = "ffmpeg";
+    argv.push_back(program);
+    for (const std::string &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int ends[2] = {-1, -1};
+    if (stdin_pipe) {
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            posix_spawn_file_actions_destroy(&actions);
+            return -1;
+        }
+        posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
+    pid_t pid = -1;
+    int result = posix_spawnp(&pid, "ffmpeg", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (stdin_pipe) {
+        close(ends[0]);
+        if (result != 0) {
+            close(ends[1]);
+            return -1;
+        }
+        *stdin_pipe = ends[1];
+    }
+    return result == 0 ? pid : -1;
+}
+
+static std::string describe_status(int status) {
+    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return std::string("signal ") + strsignal(WTERMSIG(status));
+    return "unknown status";
+}
+
+static int wait_ffmpeg(pid_t pid, const char *what) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return fail(std::string("lost track of ffmpeg (") + what + ")");
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return 0;
+    return fail(std::string("ffmpeg failed while ") + what + " (" + describe_status(status) + ")");
+}
+
+static const std::vector<std::string> quiet = {"-hide_banner", "-nostats", "-loglevel", "error", "-y"};
+// Settings that keep the file free of anything that differs between runs.
+static const std::vector<std::string> exact = {"-fflags", "+bitexact", "-map_metadata", "-1", "-f", "mp4"};
+
+static int start_encoder(void) {
+    std::vector<std::string> a = quiet;
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    for (const char *s : {"-f", "rawvideo", "-pix_fmt", "rgba", "-video_size"}) a.push_back(s);
+    a.push_back(size);
+    a.push_back("-framerate");
+    a.push_back(std::to_string(fps));
+    for (const char *s : {"-i", "pipe:0", "-an", "-c:v", "libx264", "-preset", "medium", "-crf", "18",
+                          "-pix_fmt", "yuv420p", "-flags:v", "+bitexact"})
+        a.push_back(s);
+    a.insert(a.end(), exact.begin(), exact.end());
+    a.push_back(tmp_video);
+    encoder = spawn_ffmpeg(a, &encoder_stdin);
+    if (encoder < 0) return fail("cannot start ffmpeg");
+    return 0;
+}
+
+static int mux(void) {
+    std::vector<std::string> a = quiet;
+    for (const std::string &s : {std::string("-i"), tmp_video, std::string("-i"), tmp_wav}) a.push_back(s);
+    for (const char *s : {"-map", "0:v:0", "-map", "1:a:0", "-c:v", "copy", "-c:a", "aac", "-b:a", "192k",
+                          "-flags:a", "+bitexact", "-movflags", "+faststart"})
+        a.push_back(s);
+    a.insert(a.end(), exact.begin(), exact.end());
+    a.push_back(tmp_mp4);
+    pid_t pid = spawn_ffmpeg(a, nullptr);
+    if (pid < 0) return fail("cannot start ffmpeg");
+    return wait_ffmpeg(pid, "muxing the video and the sound");
+}
+
+static int write_all(int fd, const unsigned char *data, size_t size) {
+    while (size > 0) {
+        ssize_t done = write(fd, data, size);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        data += done;
+        size -= static_cast<size_t>(done);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- the output
+
+int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg) {
+    names = output_names_for(path);
+    width = w;
+    height = h;
+    fps = rate;
+    with_ffmpeg = use_ffmpeg;
+    frames_written = 0;
+    const std::string part = ".part-" + std::to_string(getpid());
+    if (with_ffmpeg) {
+        // A closed pipe must show up as a failed write, not end the program.
+        signal(SIGPIPE, SIG_IGN);
+        tmp_video = names.video + part + "-video.mp4";
+        tmp_wav = names.video + part + "-sound.wav";
+        tmp_mp4 = names.video + part + ".mp4";
+        if (wav_open(tmp_wav) != 0 || start_encoder() != 0) {
+            output_abort();
+            return -1;
+        }
+    } else {
+        tmp_wav = names.wav + part;
+        tmp_frames = names.frames_dir + part;
+        std::error_code ec;
+        fs::create_directories(tmp_frames, ec);
+        if (ec) return fail("cannot make the folder \"" + tmp_frames + "\": " + ec.message());
+        if (wav_open(tmp_wav) != 0) {
+            output_abort();
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int output_frame(const unsigned char *rgba, const int16_t *audio, uint32_t sample_frames) {
+    if (sample_frames && fwrite(audio, CAPTURE_CHANNELS * sizeof(int16_t), sample_frames, wav) != sample_frames)
+        return fail("cannot write the sound file \"" + tmp_wav + "\"");
+    wav_frames += sample_frames;
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    if (with_ffmpeg) {
+        if (write_all(encoder_stdin, rgba, bytes) != 0) {
+            close(encoder_stdin);
+            encoder_stdin = -1;
+            pid_t pid = encoder;
+            encoder = -1;
+            if (wait_ffmpeg(pid, "encoding the frames") == 0)
+                fail("ffmpeg stopped reading the frames");
+            return -1;
+        }
+    } else {
+        char name[32];
+        snprintf(name, sizeof name, "/frame-%06llu.png", static_cast<unsigned long long>(frames_written));
+        const std::string file = tmp_frames + name;
+        unsigned error = lodepng_encode32_file(file.c_str(), rgba, static_cast<unsigned>(width),
+                                               static_cast<unsigned>(height));
+        if (error) return fail("cannot write \"" + file + "\": " + lodepng_error_text(error));
+    }
+    frames_written++;
+    return 0;
+}
+
+static int put_in_place(const std::string &from, const std::string &to) {
+    if (rename(from.c_str(), to.c_str()) != 0)
+        return fail("cannot rename \"" + from + "\" to \"" + to + "\": " + strerror(errno));
+    return 0;
+}
+
+int output_finish(void) {
+    const std::string wav_name = tmp_wav;
+    if (wav_close(wav_name) != 0) {
+        output_abort();
+        return -1;
+    }
+    if (with_ffmpeg) {
+        close(encoder_stdin);
+        encoder_stdin = -1;
+        pid_t pid = encoder;
+        encoder = -1;
+        if (wait_ffmpeg(pid, "encoding the frames") != 0 || mux() != 0 || put_in_place(tmp_mp4, names.video) != 0) {
+            output_abort();
+            return -1;
+        }
+        unlink(tmp_video.c_str());
+        unlink(tmp_wav.c_str());
+        return 0;
+    }
+    std::error_code ec;
+    fs::remove_all(names.frames_dir, ec);  // an earlier capture of the same name
+    if (put_in_place(tmp_frames, names.frames_dir) != 0 || put_in_place(tmp_wav, names.wav) != 0) {
+        output_abort();
+        return -1;
+    }
+    return 0;
+}
+
+void output_abort(void) {
+    if (wav) {
+        fclose(wav);
+        wav = nullptr;
+    }
+    if (encoder_stdin >= 0) {
+        close(encoder_stdin);
+        encoder_stdin = -1;
+    }
+    if (encoder > 0) {
+        kill(encoder, SIGTERM);
+        int status;
+        waitpid(encoder, &status, 0);
+        encoder = -1;
+    }
+    std::error_code ec;
+    for (const std::string &file : {tmp_video, tmp_wav, tmp_mp4})
+        if (!file.empty()) fs::remove(file, ec);
+    if (!tmp_frames.empty()) fs::remove_all(tmp_frames, ec);
+}

@@ -1,0 +1,107 @@
+// The capture platform layer: an off-screen OpenGL ES 1.1 surface on Mesa's
+// surfaceless EGL platform, so the intro renders on a machine with no display
+// and no GPU. The swap reads the frame back instead of showing it.
+#include "capture.h"
+
+#include "../drawboxlib.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GLES/gl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int32_t dbx_capture_width = 1280, dbx_capture_height = 720;
+unsigned char *dbx_capture_pixels;
+uint64_t dbx_capture_swaps;
+
+static EGLDisplay display = EGL_NO_DISPLAY;
+static EGLConfig config;
+static EGLContext context = EGL_NO_CONTEXT;
+static EGLSurface surface = EGL_NO_SURFACE;
+static unsigned char *readback;  // GL's rows, bottom row first
+
+// Display set-up has no way back: a failed step ends the program with the
+// step's name, since nothing could be captured without it.
+static void egl_check(bool ok, const char *step) {
+    if (ok) return;
+    fprintf(stderr, "invitro-capture: %s failed (EGL error 0x%04x); the off-screen display needs Mesa's EGL "
+            "(libegl-mesa0) with OpenGL ES 1.1\n", step, static_cast<unsigned>(eglGetError()));
+    exit(1);
+}
+
+static int make_surface(int32_t width, int32_t height) {
+    const EGLint attributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
+    EGLSurface fresh = eglCreatePbufferSurface(display, config, attributes);
+    if (fresh == EGL_NO_SURFACE) return -1;
+    if (!eglMakeCurrent(display, fresh, fresh, context)) {
+        eglDestroySurface(display, fresh);
+        return -1;
+    }
+    if (surface != EGL_NO_SURFACE) eglDestroySurface(display, surface);
+    surface = fresh;
+    size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    free(readback);
+    free(dbx_capture_pixels);
+    readback = static_cast<unsigned char *>(malloc(bytes));
+    dbx_capture_pixels = static_cast<unsigned char *>(calloc(bytes, 1));
+    if (!readback || !dbx_capture_pixels) {
+        fputs("invitro-capture: out of memory for the frame buffers\n", stderr);
+        exit(1);
+    }
+    dbx_capture_width = width;
+    dbx_capture_height = height;
+    dbx_screen_width = width;
+    dbx_screen_height = height;
+    // The bars around a letterboxed picture keep what the surface showed
+    // first: black, as on a screen.
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    return 0;
+}
+
+void dbx_platform_init_window(void) {
+    display = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    egl_check(display != EGL_NO_DISPLAY, "eglGetPlatformDisplay(surfaceless)");
+    egl_check(eglInitialize(display, nullptr, nullptr), "eglInitialize");
+    egl_check(eglBindAPI(EGL_OPENGL_ES_API), "eglBindAPI");
+    const EGLint request[] = {EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8,
+                              EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_ES_BIT,
+                              EGL_NONE};
+    EGLint found = 0;
+    egl_check(eglChooseConfig(display, request, &config, 1, &found) && found > 0, "eglChooseConfig");
+    const EGLint version[] = {EGL_CONTEXT_CLIENT_VERSION, 1, EGL_NONE};
+    context = eglCreateContext(display, config, EGL_NO_CONTEXT, version);
+    egl_check(context != EGL_NO_CONTEXT, "eglCreateContext");
+    egl_check(dbx_capture_width > 0 && dbx_capture_height > 0 &&
+                  make_surface(dbx_capture_width, dbx_capture_height) == 0,
+              "eglCreatePbufferSurface");
+}
+
+int dbx_capture_resize(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0 || display == EGL_NO_DISPLAY) return -1;
+    if (make_surface(width, height) != 0) return -1;
+    dbx_setviewport();
+    return 0;
+}
+
+// GL hands the rows over bottom first; the frame is kept top row first, as
+// image files and video encoders expect.
+void dbx_platform_swapbuffers(void) {
+    const int32_t width = dbx_capture_width, height = dbx_capture_height;
+    const size_t row = static_cast<size_t>(width) * 4;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, readback);
+    for (int32_t y = 0; y < height; y++) {
+        const unsigned char *from = readback + static_cast<size_t>(height - 1 - y) * row;
+        unsigned char *to = dbx_capture_pixels + static_cast<size_t>(y) * row;
+        memcpy(to, from, row);
+        for (size_t x = 3; x < row; x += 4) to[x] = 255;
+    }
+    dbx_capture_swaps++;
+}
+
+void dbx_platform_poll_input(void) {}

@@ -1,0 +1,21 @@
+// The capture platform layer: the intro draws into an off-screen pbuffer
+// (Mesa's surfaceless EGL, OpenGL ES 1.1) and every buffer swap reads the
+// finished frame back, top row first. There is no window and no input.
+#ifndef DBX_CAPTURE_H
+#define DBX_CAPTURE_H
+
+#include <cstdint>
+
+// The frame size; set before dbx_init (the intro's start-up) opens the display.
+extern int32_t dbx_capture_width, dbx_capture_height;
+
+// The last swapped frame: width x height RGBA pixels, top row first, alpha
+// 255 everywhere (the screen shows the frame opaque, so the capture does too).
+extern unsigned char *dbx_capture_pixels;
+extern uint64_t dbx_capture_swaps;  // frames read back so far
+
+// Makes a new off-screen surface of another size current, publishes the size
+// and fits the viewport to it. Returns 0, or -1 when the surface cannot be made.
+int dbx_capture_resize(int32_t width, int32_t height);
+
+#endif
