@@ -67,7 +67,7 @@ inline std::vector<unsigned char> read_bytes(const char *name) {
 inline bool write_bytes(const char *name, const std::vector<unsigned char> &bytes) {
     FILE *f = fopen(name, "wb");
     if (!f) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
 }
 

@@ -65,7 +65,8 @@ bool write_whole(const char *name, const std::vector<unsigned char> &bytes, FILE
             close(fd);
             ok = false;
         } else {
-            ok = fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size() && fflush(f.get()) == 0;
+            ok = (bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size()) &&
+                 fflush(f.get()) == 0;
             if (fclose(f.release()) != 0) ok = false;
         }
     }
