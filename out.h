@@ -1,4 +1,6 @@
-// Frame table of the atlas "out.png" (placeholder until the packer writes it).
+// Frame table of the atlas "out.png", written by atlaspack: do not edit.
+// Columns: used, frameset, x1, y1, xoffset, yoffset, width, height,
+// source_name, source_width, source_height.
 #ifndef OUT_H
 #define OUT_H
 

@@ -1,0 +1,128 @@
+// atlaspack: packs trimmed pictures into one atlas PNG and writes the frame
+// table header that describes it.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pack.h"
+
+static void usage(FILE *to) {
+    fprintf(to,
+            "usage: atlaspack [options] [PICTURE.png...]\n"
+            "Trims each picture to its opaque pixels (alpha > 0) and packs them on\n"
+            "shelves, tallest first (equal heights: wider first, then in the order\n"
+            "given), one texel from the top and left edges and two texels apart, into\n"
+            "one square RGBA PNG. Writes that atlas and a C header defining the frame\n"
+            "table `tileset` (dbx_frame_t rows: atlas position, trim offsets, trimmed\n"
+            "and source sizes, and the picture's file name as the frame name).\n"
+            "  --list FILE     take the picture names from FILE, one a line ('#' starts\n"
+            "                  a comment), read from the directory given by --dir\n"
+            "  --dir DIR       where the pictures of --list are (default .)\n"
+            "  --size N        atlas width and height in texels (default 1024)\n"
+            "  --png FILE      the atlas to write (default out.png)\n"
+            "  --header FILE   the header to write (default out.h)\n");
+}
+
+static bool read_list(const std::string &path, std::vector<std::string> &names, std::string &err) {
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f) {
+        err = "cannot open " + path;
+        return false;
+    }
+    char line[512];
+    while (fgets(line, sizeof line, f)) {
+        std::string s(line);
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+        size_t start = s.find_first_not_of(" \t");
+        if (start == std::string::npos || s[start] == '#') continue;
+        names.push_back(s.substr(start));
+    }
+    fclose(f);
+    return true;
+}
+
+static std::string base_name(const std::string &path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int main(int argc, char **argv) {
+    std::string list, dir = ".", png = "out.png", header = "out.h";
+    unsigned size = 1024;
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        auto value = [&](const char *what) -> const char * {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "atlaspack: %s needs %s\n", a.c_str(), what);
+                exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            usage(stdout);
+            return 0;
+        } else if (a == "--list") {
+            list = value("a file");
+        } else if (a == "--dir") {
+            dir = value("a directory");
+        } else if (a == "--png") {
+            png = value("a file");
+        } else if (a == "--header") {
+            header = value("a file");
+        } else if (a == "--size") {
+            const char *v = value("a number");
+            char *end;
+            long n = strtol(v, &end, 10);
+            if (*end || n < 4 || n > 16384) {
+                fprintf(stderr, "atlaspack: --size wants a number from 4 to 16384, not \"%s\"\n", v);
+                return 2;
+            }
+            size = unsigned(n);
+        } else if (a.size() > 1 && a[0] == '-') {
+            fprintf(stderr, "atlaspack: unknown option %s (try --help)\n", a.c_str());
+            return 2;
+        } else {
+            paths.push_back(a);
+        }
+    }
+    std::string err;
+    // Listed pictures come first, then those given on the command line.
+    std::vector<std::string> names, files;
+    if (!list.empty()) {
+        if (!read_list(list, names, err)) {
+            fprintf(stderr, "atlaspack: %s\n", err.c_str());
+            return 1;
+        }
+        for (const std::string &n : names) files.push_back(dir + "/" + n);
+    }
+    for (const std::string &p : paths) {
+        files.push_back(p);
+        names.push_back(base_name(p));
+    }
+    paths = files;
+    if (paths.empty()) {
+        fprintf(stderr, "atlaspack: no pictures given (try --help)\n");
+        return 2;
+    }
+    std::vector<art_image> pictures(paths.size());
+    for (size_t i = 0; i < paths.size(); i++)
+        if (!art_png_read(paths[i], pictures[i], err)) {
+            fprintf(stderr, "atlaspack: %s\n", err.c_str());
+            return 1;
+        }
+    std::vector<packed_frame> frames;
+    art_image atlas;
+    if (!atlas_pack(names, pictures, size, frames, atlas, err)) {
+        fprintf(stderr, "atlaspack: %s\n", err.c_str());
+        return 1;
+    }
+    std::string text = atlas_header(frames, base_name(png));
+    if (!art_png_write(png, atlas, err) || !art_write_file(header, text.data(), text.size(), err)) {
+        fprintf(stderr, "atlaspack: %s\n", err.c_str());
+        return 1;
+    }
+    return 0;
+}

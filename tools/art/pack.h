@@ -1,0 +1,30 @@
+// The atlas packer: trims pictures to their opaque pixels and packs them on
+// shelves into one square RGBA image, with the frame table that says where
+// each one went.
+#ifndef ART_PACK_H
+#define ART_PACK_H
+
+#include <string>
+#include <vector>
+
+#include "artimage.h"
+
+struct packed_frame {
+    std::string name;
+    unsigned x1, y1;               // packed rectangle in the atlas
+    unsigned xoffset, yoffset;     // trimmed border at the left and top
+    unsigned width, height;        // trimmed size
+    unsigned source_width, source_height;
+};
+
+// Packs the named pictures, given in listed order, into a size x size atlas.
+// Rows come out in packing order: by decreasing height, equal heights wider
+// first, then in listed order. Shelves start one texel from the top and left
+// edges; rectangles lie two texels apart along and between shelves.
+bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_image> &pictures, unsigned size,
+                std::vector<packed_frame> &frames, art_image &atlas, std::string &err);
+
+// The C header defining `tileset` for the frame rows.
+std::string atlas_header(const std::vector<packed_frame> &frames, const std::string &pngname);
+
+#endif

@@ -1,0 +1,430 @@
+// The sprite pictures, the atlas packer, the committed atlas and frame table,
+// and the committed scene files.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "artimage.h"
+#include "pack.h"
+#include "sprites.h"
+
+#if __has_include("drawboxlib/drawboxlib.h")
+#include "out.h"
+#define ART_HAVE_TILESET 1
+#endif
+
+namespace {
+
+const std::string root = ART_SOURCE_DIR;
+
+struct row {
+    const char *name;
+    unsigned x1, y1, xoffset, yoffset, width, height, source_width, source_height;
+};
+
+// The intro's frame table, row for row.
+const row table[25] = {
+    {"bird.png", 1, 1, 0, 0, 100, 105, 100, 105},
+    {"Toskel.png", 103, 1, 0, 0, 236, 100, 236, 100},
+    {"pirrel.png", 341, 1, 0, 0, 100, 100, 100, 100},
+    {"3_002.png", 443, 1, 0, 2, 432, 98, 433, 100},
+    {"1.png", 877, 1, 10, 2, 76, 98, 100, 100},
+    {"dates.png", 1, 108, 1, 6, 637, 94, 639, 100},
+    {"QARNUL.png", 1, 204, 1, 5, 794, 93, 796, 100},
+    {"mossby.png", 1, 299, 5, 7, 364, 93, 372, 100},
+    {"fennick_total.png", 1, 394, 0, 3, 783, 92, 783, 100},
+    {"2 test.png", 1, 488, 0, 0, 856, 91, 858, 91},
+    {"2 test_002.png", 1, 581, 0, 0, 717, 90, 719, 92},
+    {"face.png", 720, 581, 0, 0, 89, 90, 89, 90},
+    {"2 test_001.png", 1, 673, 0, 1, 264, 89, 268, 90},
+    {"face_2.png", 267, 673, 0, 0, 88, 84, 88, 84},
+    {"cratery.png", 357, 673, 5, 4, 81, 83, 100, 100},
+    {"zuzu.png", 440, 673, 4, 0, 92, 74, 100, 100},
+    {"pellow.png", 534, 673, 1, 2, 93, 70, 100, 100},
+    {"Gerrow.png", 629, 673, 4, 5, 73, 61, 100, 100},
+    {"halp.png", 704, 673, 8, 4, 72, 60, 100, 100},
+    {"greets.png", 1, 764, 3, 1, 720, 45, 728, 48},
+    {"whitesquare1.png", 723, 764, 0, 0, 40, 40, 40, 40},
+    {"clownhand0.png", 765, 764, 6, 5, 33, 30, 40, 40},
+    {"smallstamp3.png", 800, 764, 13, 9, 16, 21, 40, 40},
+    {"redstart0.png", 818, 764, 11, 11, 17, 16, 40, 40},
+    {"cyanstar0.png", 837, 764, 11, 11, 17, 16, 40, 40},
+};
+
+std::vector<std::string> listed_names() {
+    std::vector<std::string> names;
+    std::ifstream in(root + "/assets/art/sprites.lst");
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty() && line[0] != '#') names.push_back(line);
+    return names;
+}
+
+// Draws every listed sprite and packs them as the regeneration target does.
+struct packed_atlas {
+    std::vector<packed_frame> frames;
+    art_image atlas;
+    std::string err;
+    bool ok = false;
+};
+
+const packed_atlas &regenerated() {
+    static packed_atlas p = [] {
+        packed_atlas r;
+        std::vector<std::string> names = listed_names();
+        std::vector<art_image> pictures(names.size());
+        for (size_t i = 0; i < names.size(); i++)
+            if (!sprite_render(sprite_find(names[i]), ART_FONTDIR, pictures[i], r.err)) return r;
+        r.ok = atlas_pack(names, pictures, 1024, r.frames, r.atlas, r.err);
+        return r;
+    }();
+    return p;
+}
+
+unsigned alpha(const art_image &img, unsigned x, unsigned y) { return img.rgba[(size_t(y) * img.width + x) * 4 + 3]; }
+
+art_image picture(unsigned w, unsigned h, art_rect ink) {
+    art_image img;
+    img.width = w;
+    img.height = h;
+    img.rgba.assign(size_t(w) * h * 4, 0);
+    for (unsigned y = ink.y; y < ink.y + ink.height; y++)
+        for (unsigned x = ink.x; x < ink.x + ink.width; x++) img.rgba[(size_t(y) * w + x) * 4 + 3] = 200;
+    return img;
+}
+
+// ---------------------------------------------------------------- sprites
+
+TEST(Sprites, EachTrimsToItsFrameRectangle) {
+    ASSERT_EQ(sprite_count(), 25);
+    for (const row &r : table) {
+        SCOPED_TRACE(r.name);
+        int i = sprite_find(r.name);
+        ASSERT_GE(i, 0);
+        art_image img;
+        std::string err;
+        ASSERT_TRUE(sprite_render(i, ART_FONTDIR, img, err)) << err;
+        EXPECT_EQ(img.width, r.source_width);
+        EXPECT_EQ(img.height, r.source_height);
+        art_rect box = art_opaque_box(img);
+        EXPECT_EQ(box.x, r.xoffset);
+        EXPECT_EQ(box.y, r.yoffset);
+        EXPECT_EQ(box.width, r.width);
+        EXPECT_EQ(box.height, r.height);
+    }
+}
+
+TEST(Sprites, DrawingIsRepeatable) {
+    art_image a, b;
+    std::string err;
+    int i = sprite_find("QARNUL.png");
+    ASSERT_TRUE(sprite_render(i, ART_FONTDIR, a, err)) << err;
+    ASSERT_TRUE(sprite_render(i, ART_FONTDIR, b, err)) << err;
+    EXPECT_TRUE(a.rgba == b.rgba);
+}
+
+TEST(Sprites, MissingFontIsAnError) {
+    art_image img;
+    std::string err;
+    EXPECT_FALSE(sprite_render(sprite_find("greets.png"), "/nonexistent", img, err));
+    EXPECT_NE(err.find("font"), std::string::npos) << err;
+}
+
+// ---------------------------------------------------------------- packer
+
+TEST(AtlasPacker, ReproducesTheFrameTable) {
+    const packed_atlas &p = regenerated();
+    ASSERT_TRUE(p.ok) << p.err;
+    ASSERT_EQ(p.frames.size(), 25u);
+    for (size_t i = 0; i < 25; i++) {
+        const row &r = table[i];
+        const packed_frame &f = p.frames[i];
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(f.name, r.name);
+        EXPECT_EQ(f.x1, r.x1);
+        EXPECT_EQ(f.y1, r.y1);
+        EXPECT_EQ(f.xoffset, r.xoffset);
+        EXPECT_EQ(f.yoffset, r.yoffset);
+        EXPECT_EQ(f.width, r.width);
+        EXPECT_EQ(f.height, r.height);
+        EXPECT_EQ(f.source_width, r.source_width);
+        EXPECT_EQ(f.source_height, r.source_height);
+    }
+}
+
+TEST(AtlasPacker, EqualHeightsGoWiderFirstThenInListedOrder) {
+    std::vector<std::string> names = {"a", "b", "c", "d"};
+    std::vector<art_image> pics = {picture(10, 10, {0, 0, 4, 5}), picture(10, 10, {2, 1, 6, 5}),
+                                   picture(10, 10, {0, 0, 4, 5}), picture(10, 10, {0, 0, 3, 9})};
+    std::vector<packed_frame> frames;
+    art_image atlas;
+    std::string err;
+    ASSERT_TRUE(atlas_pack(names, pics, 64, frames, atlas, err)) << err;
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[0].name, "d");
+    EXPECT_EQ(frames[1].name, "b");
+    EXPECT_EQ(frames[2].name, "a");
+    EXPECT_EQ(frames[3].name, "c");
+    // One shelf: one texel in, two apart.
+    EXPECT_EQ(frames[0].x1, 1u);
+    EXPECT_EQ(frames[1].x1, 6u);
+    EXPECT_EQ(frames[2].x1, 14u);
+    EXPECT_EQ(frames[3].x1, 20u);
+    for (const packed_frame &f : frames) EXPECT_EQ(f.y1, 1u);
+    EXPECT_EQ(frames[1].xoffset, 2u);
+    EXPECT_EQ(frames[1].yoffset, 1u);
+}
+
+TEST(AtlasPacker, StartsANewShelfBelowTheTallestWhenARowIsFull) {
+    // 20 + 20 would reach the right edge with no texel to spare.
+    std::vector<std::string> names = {"tall", "wide", "next"};
+    std::vector<art_image> pics = {picture(20, 9, {0, 0, 20, 9}), picture(20, 5, {0, 0, 20, 5}),
+                                   picture(4, 4, {0, 0, 4, 4})};
+    std::vector<packed_frame> frames;
+    art_image atlas;
+    std::string err;
+    ASSERT_TRUE(atlas_pack(names, pics, 43, frames, atlas, err)) << err;
+    EXPECT_EQ(frames[1].x1, 1u);
+    EXPECT_EQ(frames[1].y1, 12u);
+    EXPECT_EQ(frames[2].x1, 23u);
+    EXPECT_EQ(frames[2].y1, 12u);
+    // The pixels moved with their rectangles; everything else is clear.
+    EXPECT_EQ(alpha(atlas, 1, 12), 200u);
+    EXPECT_EQ(alpha(atlas, 0, 12), 0u);
+    EXPECT_EQ(alpha(atlas, 1, 11), 0u);
+    EXPECT_EQ(alpha(atlas, 1, 10), 0u);
+    EXPECT_EQ(alpha(atlas, 1, 9), 200u);
+}
+
+TEST(AtlasPacker, RejectsWhatCannotBeAFrame) {
+    std::vector<packed_frame> frames;
+    art_image atlas;
+    std::string err;
+    EXPECT_FALSE(atlas_pack({"empty"}, {picture(5, 5, {0, 0, 0, 0})}, 16, frames, atlas, err));
+    EXPECT_NE(err.find("transparent"), std::string::npos) << err;
+    EXPECT_FALSE(atlas_pack({std::string(32, 'n')}, {picture(5, 5, {0, 0, 5, 5})}, 16, frames, atlas, err));
+    EXPECT_FALSE(atlas_pack({"big"}, {picture(20, 5, {0, 0, 20, 5})}, 16, frames, atlas, err));
+    EXPECT_NE(err.find("does not fit"), std::string::npos) << err;
+    EXPECT_FALSE(atlas_pack({"x", "x"}, {picture(2, 2, {0, 0, 2, 2}), picture(2, 2, {0, 0, 2, 2})}, 16, frames, atlas,
+                            err));
+}
+
+TEST(AtlasPacker, HeaderEscapesNamesAndCountsRows) {
+    std::string h = atlas_header({{"a\"b.png", 1, 2, 3, 4, 5, 6, 7, 8}}, "x.png");
+    EXPECT_NE(h.find("tileset[1]"), std::string::npos);
+    EXPECT_NE(h.find("{1, 1, 1, 2, 3, 4, 5, 6, \"a\\\"b.png\", 7, 8},"), std::string::npos) << h;
+    EXPECT_NE(h.find("#include \"drawboxlib/drawboxlib.h\""), std::string::npos);
+}
+
+// ---------------------------------------------------------------- committed atlas
+
+TEST(CommittedAtlas, EveryFrameRectangleHoldsItsPicture) {
+    art_image atlas;
+    std::string err;
+    ASSERT_TRUE(art_png_read(root + "/out.png", atlas, err)) << err;
+    ASSERT_EQ(atlas.width, 1024u);
+    ASSERT_EQ(atlas.height, 1024u);
+    for (const row &r : table) {
+        SCOPED_TRACE(r.name);
+        bool top = false, bottom = false, left = false, right = false;
+        unsigned opaque = 0;
+        for (unsigned x = r.x1; x < r.x1 + r.width; x++) {
+            top |= alpha(atlas, x, r.y1) > 0;
+            bottom |= alpha(atlas, x, r.y1 + r.height - 1) > 0;
+        }
+        for (unsigned y = r.y1; y < r.y1 + r.height; y++) {
+            left |= alpha(atlas, r.x1, y) > 0;
+            right |= alpha(atlas, r.x1 + r.width - 1, y) > 0;
+            for (unsigned x = r.x1; x < r.x1 + r.width; x++) opaque += alpha(atlas, x, y) > 0;
+        }
+        EXPECT_TRUE(top && bottom && left && right);
+        EXPECT_GT(opaque, r.width * r.height / 5);
+        // The ring of texels around the rectangle is clear, so the renderer's
+        // one-texel border never picks up a neighbour.
+        for (unsigned x = r.x1 - 1; x <= r.x1 + r.width; x++) {
+            EXPECT_EQ(alpha(atlas, x, r.y1 - 1), 0u) << x;
+            EXPECT_EQ(alpha(atlas, x, r.y1 + r.height), 0u) << x;
+        }
+        for (unsigned y = r.y1; y < r.y1 + r.height; y++) {
+            EXPECT_EQ(alpha(atlas, r.x1 - 1, y), 0u) << y;
+            EXPECT_EQ(alpha(atlas, r.x1 + r.width, y), 0u) << y;
+        }
+    }
+}
+
+#ifdef ART_HAVE_TILESET
+TEST(CommittedAtlas, CompiledTableMatches) {
+    ASSERT_EQ(sizeof tileset / sizeof tileset[0], 25u);
+    for (size_t i = 0; i < 25; i++) {
+        const dbx_frame_t &f = tileset[i];
+        const row &r = table[i];
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(f.used, 1u);
+        EXPECT_EQ(f.frameset, 1u);
+        EXPECT_STREQ(f.source_name, r.name);
+        EXPECT_EQ(f.x1, r.x1);
+        EXPECT_EQ(f.y1, r.y1);
+        EXPECT_EQ(f.xoffset, r.xoffset);
+        EXPECT_EQ(f.yoffset, r.yoffset);
+        EXPECT_EQ(f.width, r.width);
+        EXPECT_EQ(f.height, r.height);
+        EXPECT_EQ(f.source_width, r.source_width);
+        EXPECT_EQ(f.source_height, r.source_height);
+    }
+}
+#endif
+
+TEST(Regeneration, AtlasAndHeaderGiveTheCommittedBytes) {
+    const packed_atlas &p = regenerated();
+    ASSERT_TRUE(p.ok) << p.err;
+    std::vector<unsigned char> png, committed;
+    std::string err;
+    ASSERT_TRUE(art_png_encode(p.atlas, png, err)) << err;
+    ASSERT_TRUE(art_read_file(root + "/out.png", committed, err)) << err;
+    EXPECT_TRUE(png == committed) << "out.png differs from a fresh build: run the regen-art target";
+    std::string header = atlas_header(p.frames, "out.png");
+    ASSERT_TRUE(art_read_file(root + "/out.h", committed, err)) << err;
+    EXPECT_EQ(header, std::string(committed.begin(), committed.end()));
+}
+
+// ---------------------------------------------------------------- scenes
+
+struct box {
+    std::string frame;
+    int32_t x, y;
+    float scale, rotation;
+    int32_t delta_rot, mode, extra1, extra2, home_x, home_y;
+    float scale1;
+    int32_t timing;
+};
+
+int32_t le32(const unsigned char *p) { return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24); }
+
+float lefloat(const unsigned char *p) {
+    int32_t i = le32(p);
+    float f;
+    memcpy(&f, &i, 4);
+    return f;
+}
+
+// Reads a scene file: 33-byte frame-name items (type 1) and 49-byte box
+// items (type 2). Anything else fails the test.
+std::vector<box> read_scene(const std::string &name) {
+    std::vector<unsigned char> bytes;
+    std::string err;
+    std::vector<box> boxes;
+    EXPECT_TRUE(art_read_file(root + "/data/" + name + ".dat", bytes, err)) << err;
+    std::string frame;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const unsigned char *p = &bytes[at];
+        if (p[0] == 1 && at + 33 <= bytes.size()) {
+            frame.assign(reinterpret_cast<const char *>(p + 1), strnlen(reinterpret_cast<const char *>(p + 1), 32));
+            at += 33;
+        } else if (p[0] == 2 && at + 49 <= bytes.size()) {
+            EXPECT_FALSE(frame.empty()) << name << ": a box before any frame name";
+            boxes.push_back({frame, le32(p + 1), le32(p + 5), lefloat(p + 9), lefloat(p + 13), le32(p + 17),
+                             le32(p + 21), le32(p + 25), le32(p + 29), le32(p + 33), le32(p + 37), lefloat(p + 41),
+                             le32(p + 45)});
+            at += 49;
+        } else {
+            ADD_FAILURE() << name << ": stray byte " << int(p[0]) << " at " << at;
+            break;
+        }
+    }
+    return boxes;
+}
+
+const row *frame_row(const std::string &name) {
+    for (const row &r : table)
+        if (name == r.name) return &r;
+    return nullptr;
+}
+
+struct scene_need {
+    const char *file;
+    size_t min_boxes;  // so that the reveal that loads it has boxes to show
+};
+
+const scene_need scenes[] = {
+    {"test2", 12},    {"hello2", 12},   {"zuzu2", 12}, {"knock2", 12},  {"invit", 2},       {"inmossby", 4},
+    {"greets", 6},    {"cratery", 6},   {"ending", 2}, {"greettext", 1}, {"hellothere", 10}, {"faces", 1},
+    {"fennickinvitro", 1}, {"tolmen", 1},
+};
+
+bool have_scenes() {
+    std::ifstream f(root + "/data/test2.dat");
+    return bool(f);
+}
+
+TEST(Scenes, EveryBoxNamesAFrameAndShowsOnScreen) {
+    if (!have_scenes()) GTEST_SKIP() << "data/ not built yet";
+    for (const scene_need &s : scenes) {
+        SCOPED_TRACE(s.file);
+        std::vector<box> boxes = read_scene(s.file);
+        EXPECT_GE(boxes.size(), s.min_boxes);
+        for (size_t i = 0; i < boxes.size(); i++) {
+            const box &b = boxes[i];
+            const row *r = frame_row(b.frame);
+            ASSERT_NE(r, nullptr) << "box " << i << " names \"" << b.frame << "\"";
+            EXPECT_GT(b.scale, 0.05f) << "box " << i;
+            // Where the trimmed picture lands, at the largest scale it takes.
+            float s = b.mode == 2 ? b.scale1 + 0.5f : b.scale;
+            float x0 = b.x + r->xoffset * s, y0 = b.y + r->yoffset * s;
+            float x1 = x0 + r->width * s, y1 = y0 + r->height * s;
+            EXPECT_TRUE(x1 > 0 && y1 > 0 && x0 < 640 && y0 < 360)
+                << "box " << i << " (" << b.frame << ") lies off the screen at " << x0 << "," << y0;
+            if (b.mode == 1) {
+                EXPECT_EQ(b.home_x, b.x) << "box " << i << ": jitter home differs from its place";
+                EXPECT_EQ(b.home_y, b.y) << "box " << i;
+            }
+        }
+    }
+}
+
+TEST(Scenes, InheritedRevealRangesFitTheFiles) {
+    if (!have_scenes()) GTEST_SKIP() << "data/ not built yet";
+    // "zuzu" and "knock" reveal boxes 11 up to the count of hello2.
+    size_t hello2 = read_scene("hello2").size();
+    EXPECT_EQ(read_scene("zuzu2").size(), hello2);
+    EXPECT_EQ(read_scene("knock2").size(), hello2);
+    // "heart" and "cred3" reveal from 0 up to the count of ending.
+    size_t ending = read_scene("ending").size();
+    EXPECT_LE(read_scene("greettext").size(), ending);
+    EXPECT_LE(read_scene("faces").size(), ending);
+}
+
+TEST(Scenes, WhiteScenesUseArtThatReadsOnWhite) {
+    if (!have_scenes()) GTEST_SKIP() << "data/ not built yet";
+    for (const char *name : {"faces", "fennickinvitro"})
+        for (const box &b : read_scene(name)) EXPECT_NE(b.frame, "whitesquare1.png") << name;
+}
+
+#ifdef ART_BOXART
+TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
+    if (!have_scenes()) GTEST_SKIP() << "data/ not built yet";
+    std::string tmp = testing::TempDir() + "art_scene.dat";
+    for (const scene_need &s : scenes) {
+        SCOPED_TRACE(s.file);
+        std::string cmd = std::string("'") + ART_BOXART + "' build '" + root + "/assets/scenes/" + s.file + ".txt' -o '" +
+                          tmp + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        std::vector<unsigned char> fresh, committed;
+        std::string err;
+        ASSERT_TRUE(art_read_file(tmp, fresh, err)) << err;
+        ASSERT_TRUE(art_read_file(root + "/data/" + s.file + ".dat", committed, err)) << err;
+        EXPECT_TRUE(fresh == committed) << "data/" << s.file << ".dat differs from its text: run the regen-art target";
+    }
+    std::remove(tmp.c_str());
+}
+#endif
+
+}  // namespace
