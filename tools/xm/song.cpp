@@ -12,6 +12,7 @@
 
 #include "synth.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <sstream>
@@ -35,7 +36,6 @@ constexpr uint8_t fx_tone_porta = 0x3;
 constexpr uint8_t fx_vibrato = 0x4;
 constexpr uint8_t fx_volume_slide = 0xA;
 constexpr uint8_t fx_extended = 0xE;  // E9x retrigger, ECx note cut
-constexpr uint8_t fx_global_volume = 0x10;
 
 constexpr int bar = 16;
 
@@ -117,7 +117,7 @@ void put(XmPattern& p, int ch, int row, uint8_t n, uint8_t ins, int vol) {
     XmCell& c = cell(p, ch, row);
     c.note = n;
     c.instrument = ins;
-    c.volume = vol >= 0 ? xm_vol(vol) : 0;
+    c.volume = xm_vol(std::clamp(vol, 0, 64));
 }
 
 void effect(XmPattern& p, int ch, int row, uint8_t fx, uint8_t param) {
@@ -320,6 +320,23 @@ void chip_arp(XmPattern& p, const Progression& prog, int vol) {
     }
 }
 
+// Fades every channel out from `from_row` to silence on the last row by
+// setting its volume on every row. (Per-channel volumes, not the global
+// volume: players disagree on how the global volume effect scales.)
+void fade_out(XmPattern& p, int from_row) {
+    const int span = song_rows - 1 - from_row;
+    for (int ch = 0; ch < song_channels; ++ch) {
+        int base = -1;  // the volume of the channel's current note
+        for (int row = 0; row < song_rows; ++row) {
+            XmCell& c = cell(p, ch, row);
+            if (c.note && c.note != XM_NOTE_OFF) base = c.volume >= 0x10 && c.volume <= 0x50 ? c.volume - 0x10 : 64;
+            if (row < from_row || base < 0) continue;
+            const int left = song_rows - 1 - row;
+            c.volume = xm_vol((base * left * left + span * span / 2) / (span * span));  // square law: even in loudness
+        }
+    }
+}
+
 // ---- the patterns ----
 
 // 0 "hello": the pad rises out of silence; the arp voice hints at the theme,
@@ -337,16 +354,15 @@ void hello(XmPattern& p) {
         for (int row = 1; row < 44; row += 4) effect(p, ch_pad1 + v, row, fx_volume_slide, 0x10);
     put(p, ch_bass, 32, main_progression()[2].bass, ins_bass, 22);
     put(p, ch_bass, 48, main_progression()[3].bass, ins_bass, 32);
-    melody(p, ch_arp, ins_arp, 34, theme_a, 12, 0);
+    melody(p, ch_arp, ins_arp, 28, theme_a, 12, 0);
     echo(p, ch_arp, ch_echo, 3, 14);
-    effect(p, ch_kick, 0, fx_global_volume, 0x40);
 }
 
 // 1 "fade": the build-up. Kick and hats come in, the bass slides into place,
 // a snare roll lifts into the groove.
 void fade(XmPattern& p) {
     pad_chords(p, main_progression(), 40);
-    bass_long(p, main_progression(), 44);
+    bass_long(p, main_progression(), 38);
     // The bass glides down into each new root.
     for (int b = 1; b < 4; ++b) {
         cell(p, ch_bass, b * bar - 2).note = 0;  // held through, no key off
@@ -363,7 +379,7 @@ void fade(XmPattern& p) {
 void zuzu(XmPattern& p, int part) {
     zuzu_drums(p, 56);
     hats_eighths(p, 34);
-    bass_groove(p, main_progression(), 54);
+    bass_groove(p, main_progression(), 46);
     pad_chords(p, main_progression(), 26);
     if (part >= 1) arp_run(p, main_progression(), 24);
     if (part >= 2) {
@@ -411,7 +427,7 @@ void knock(XmPattern& p) {
 // 6-8 "beat1", "beat2", "beat3": the full beat, one layer more each time.
 void beat(XmPattern& p, int part) {
     kick_four(p, 62);
-    bass_offbeat(p, main_progression(), 56);
+    bass_offbeat(p, main_progression(), 48);
     if (part == 0) hats_eighths(p, 34, false);
     if (part == 1) {
         snare_backbeat(p, 50);
@@ -432,18 +448,18 @@ void lead(XmPattern& p, const char* tune, bool with_arp) {
     kick_four(p, 60);
     snare_backbeat(p, 46);
     hats_eighths(p, 32);
-    bass_offbeat(p, main_progression(), 54);
+    bass_offbeat(p, main_progression(), 46);
     pad_chords(p, main_progression(), 20);
     if (with_arp) arp_run(p, main_progression(), 16);
-    melody(p, ch_lead, ins_lead, 44, tune);
+    melody(p, ch_lead, ins_lead, 56, tune);
     vibrato_on_long_notes(p, ch_lead, 0x34, 6);
     echo(p, ch_lead, ch_echo, 3, 14);
 }
 
 // 11 "heart": softer and warmer, no kick, the tune on long notes.
 void heart(XmPattern& p) {
-    pad_chords(p, heart_progression(), 34);
-    bass_long(p, heart_progression(), 46);
+    pad_chords(p, heart_progression(), 26);
+    bass_long(p, heart_progression(), 36);
     for (int row = 2; row < song_rows; row += 4) closed_hat(p, row, 18);
     for (int b = 0; b < 4; ++b) put(p, ch_snare, b * bar + 12, note("G-4"), ins_knock, 20);
     melody(p, ch_lead, ins_lead, 38, heart_tune);
@@ -465,7 +481,7 @@ void credits(XmPattern& p, int part) {
         if (part >= 1) kick(p, b * bar + 10, 40);
     }
     hats_eighths(p, 30);
-    bass_groove(p, prog, 50);
+    bass_groove(p, prog, 44);
     chip_arp(p, prog, 30);
     if (part >= 1) {
         snare_backbeat(p, 44);
@@ -484,18 +500,18 @@ void climax(XmPattern& p, const char* tune, int part) {
     kick_four(p, 64);
     snare_backbeat(p, 52);
     hats_sixteenths(p, 40);
-    bass_offbeat(p, main_progression(), 58);
+    bass_offbeat(p, main_progression(), 50);
     pad_chords(p, main_progression(), 24);
     arp_run(p, main_progression(), 18);
-    melody(p, ch_lead, ins_lead, 46, tune, part == 1 ? 12 : 0);
+    melody(p, ch_lead, ins_lead, 56, tune, part == 1 ? 12 : 0);
     vibrato_on_long_notes(p, ch_lead, 0x44, 6);
     // The tune doubled an octave below on the arp voice.
-    melody(p, ch_echo, ins_arp, 26, tune, -12);
+    melody(p, ch_echo, ins_arp, 18, tune, -12);
     if (part == 2) snare_fill(p, 16, 20, 56);
 }
 
 // 20 "hal2": the ending. The beat leaves after the first bar, the pad comes
-// home to A minor and the whole song fades out with global volume steps.
+// home to A minor and the whole song fades out.
 void ending(XmPattern& p) {
     kick_four(p, 60, 0, 1);
     kick(p, 16, 50);
@@ -503,17 +519,13 @@ void ending(XmPattern& p) {
     snare(p, 12, 44);
     open_hat(p, 0, 40);
     pad_chords(p, ending_progression(), 34);
-    bass_long(p, ending_progression(), 48);
+    bass_long(p, ending_progression(), 40);
     melody(p, ch_lead, ins_lead, 40, ending_tune);
     vibrato_on_long_notes(p, ch_lead, 0x34, 6);
     echo(p, ch_lead, ch_echo, 3, 12);
     arp_run(p, ending_progression(), 12);
     for (int row = 48; row < song_rows; ++row) cell(p, ch_arp, row) = XmCell{};
-    // Global volume from full down to silence over the last two bars.
-    for (int step = 0; step < 16; ++step) {
-        const int row = 32 + step * 2;
-        effect(p, ch_kick, row, fx_global_volume, static_cast<uint8_t>(0x40 - (step + 1) * 4));
-    }
+    fade_out(p, 32);
     for (int ch = ch_bass; ch <= ch_echo; ++ch) key_off(p, ch, 63);
 }
 
@@ -550,6 +562,12 @@ XmModule song_module() {
     climax(s.add_pattern(), theme_b, 1);    // 17
     climax(s.add_pattern(), theme_a, 2);    // 18
     ending(s.add_pattern());           // 19
+
+    // A part starts clean: a tonal channel that has nothing new on the first
+    // row lets the previous part's note go.
+    for (XmPattern& p : m.patterns)
+        for (int ch = ch_bass; ch <= ch_echo; ++ch)
+            if (cell(p, ch, 0).note == 0) cell(p, ch, 0).note = XM_NOTE_OFF;
 
     // Position 16 is "beat2" again: the same pattern as position 7.
     m.order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 7, 16, 17, 18, 19};

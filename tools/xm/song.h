@@ -11,8 +11,8 @@
 //
 // The song ends after position 20: there is no pattern jump back, and
 // libmikmod (which does not wrap a module unless asked to) stops there and
-// reports Player_Active() false. The last position fades out with global
-// volume steps, so nothing is cut off when the player stops.
+// reports Player_Active() false. The last position fades every channel out
+// to silence, so nothing is cut off when the player stops.
 #pragma once
 
 #include "xmwriter.h"

@@ -235,7 +235,7 @@ XmInstrument synth_lead() {
         return std::sin(pi * n * 0.3) / n * std::pow(bright, n - 1);
     });
     XmInstrument ins = one_sample_instrument("lead", tonal_sample("lead: pulse", w, period, 61, 0.95));
-    set_envelope(ins.volume_envelope, {{0, 0}, {1, 64}, {8, 50}, {40, 44}}, 3);
+    set_envelope(ins.volume_envelope, {{0, 0}, {1, 64}, {8, 56}, {40, 52}}, 3);
     ins.fadeout = 0x700;
     ins.vibrato_type = 0;
     ins.vibrato_sweep = 48;
