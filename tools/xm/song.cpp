@@ -255,13 +255,13 @@ void bass_long(XmPattern& p, const Progression& prog, int vol) {
 
 // The groove line: root, root, octave, root, octave, root, fifth; short notes are cut.
 void bass_groove(XmPattern& p, const Progression& prog, int vol) {
-    struct Step { int row, interval, cut; };
-    static const Step steps[] = {{0, 0, 0}, {3, 0, 2}, {6, 12, 3}, {8, 0, 0}, {10, 12, 2}, {11, 0, 0}, {14, 7, 0}};
+    struct Step { int row, interval, cut_tick; };
+    static const Step steps[] = {{0, 0, 0}, {3, 0, 3}, {6, 12, 5}, {8, 0, 0}, {10, 12, 3}, {11, 0, 0}, {14, 7, 0}};
     for (int b = 0; b < 4; ++b)
         for (const Step& s : steps) {
             const int row = b * bar + s.row;
             put(p, ch_bass, row, static_cast<uint8_t>(prog[b].bass + s.interval), ins_bass, s.interval == 12 ? vol - 8 : vol);
-            if (s.cut) effect(p, ch_bass, row, fx_extended, static_cast<uint8_t>(0xC0 | (s.cut * 2)));
+            if (s.cut_tick) effect(p, ch_bass, row, fx_extended, static_cast<uint8_t>(0xC0 | s.cut_tick));
         }
 }
 
@@ -351,7 +351,7 @@ void hello(XmPattern& p) {
             c.volume = 0;
         }
     for (int v = 0; v < 3; ++v)
-        for (int row = 1; row < 44; row += 4) effect(p, ch_pad1 + v, row, fx_volume_slide, 0x10);
+        for (int row = 1; row < 44; row += 7) effect(p, ch_pad1 + v, row, fx_volume_slide, 0x10);
     put(p, ch_bass, 32, main_progression()[2].bass, ins_bass, 22);
     put(p, ch_bass, 48, main_progression()[3].bass, ins_bass, 32);
     melody(p, ch_arp, ins_arp, 28, theme_a, 12, 0);
