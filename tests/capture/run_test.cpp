@@ -208,6 +208,49 @@ TEST(CaptureRepeat, TwoMp4CapturesAreTheSameBytes) {
     EXPECT_TRUE(video == read_file(second / "a.mp4"));
 }
 
+// ---------------------------------------------------------------- letterboxing
+
+// The intro draws in 640x360; a frame of another shape gets black bars and
+// the scene's background grey in between (knock is grey 100, cred3 white).
+TEST(CaptureLetterbox, BarsStayBlackAroundTheSceneBackground) {
+    struct { const char *size; unsigned w, h, left, top; } cases[] = {
+        {"64x48", 64, 48, 0, 6},   // taller: bars above and below
+        {"96x36", 96, 36, 16, 0},  // wider: bars left and right
+    };
+    no_ffmpeg path;
+    for (const auto &c : cases) {
+        scratch_dir dir;
+        put_tiny_intro(dir.path);
+        run_result r = run_capture(dir.path, {"--size", c.size, "--fps", "20", "--seconds", "4.5", "--timeline",
+                                              "t.csv", "-o", "l.mp4"},
+                                   path.empty.path);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto rows = read_csv(read_file(dir / "t.csv"));
+        for (const auto &[scene, grey] : {std::pair<std::string, int>{"knock", 100}, {"cred3", 255}}) {
+            size_t frame = 0;
+            while (frame + 1 < rows.size() && rows[frame + 1][5] != scene) frame++;
+            ASSERT_LT(frame + 1, rows.size()) << scene << " is reached";
+            char name[64];
+            snprintf(name, sizeof name, "l-frames/frame-%06zu.png", frame + 1);  // a frame into the scene
+            unsigned char *pixels = nullptr;
+            unsigned w = 0, h = 0;
+            ASSERT_EQ(lodepng_decode32_file(&pixels, &w, &h, (dir / name).c_str()), 0u);
+            ASSERT_EQ(w, c.w);
+            ASSERT_EQ(h, c.h);
+            for (unsigned y = 0; y < h; y++)
+                for (unsigned x = 0; x < w; x++) {
+                    const bool bar = y < c.top || y >= h - c.top || x < c.left || x >= w - c.left;
+                    const unsigned char *p = pixels + (y * w + x) * 4;
+                    const int want = bar ? 0 : grey;
+                    ASSERT_EQ(p[0], want) << c.size << " " << scene << " at " << x << "," << y;
+                    ASSERT_EQ(p[1], want);
+                    ASSERT_EQ(p[2], want);
+                }
+            free(pixels);
+        }
+    }
+}
+
 // ---------------------------------------------------------------- the schedule against the module
 
 // The module's own timing: played by libmikmod on the no-sound driver, one
