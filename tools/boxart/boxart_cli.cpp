@@ -24,7 +24,8 @@ const char usage[] =
     "                 one box: position, scale, rotation (degrees), then its\n"
     "                 animation: spin per tick, mode (1 jitter, 2 pulse), two\n"
     "                 spare ints, jitter home, pulse base scale, pulse phase\n"
-    "  item TYPE HEX  any other item: its type byte and 96 hex digits\n"
+    "  item TYPE HEX  any other item: its type byte and 96 hex digits (a box\n"
+    "                 holding a NaN is dumped this way to keep its bits)\n"
     "  tail HEX       bytes after the last whole item (readers ignore them)\n"
     "dump and build round-trip every file byte for byte.\n";
 

@@ -2,6 +2,7 @@
 //   frame "NAME"       a frame-name item; escapes \" \\ \xHH, trailing NULs implied
 //   box X Y SCALE ROT DELTA_ROT MODE EXTRA1 EXTRA2 HOME_X HOME_Y SCALE1 TIMING
 //   item TYPE HEX      any other 49-byte item: type byte and 96 hex digits
+//                      (also a box holding a NaN, whose bits no number keeps)
 //   tail HEX           bytes after the last whole item, which readers ignore
 // '#' starts a comment; blank lines are ignored. Dump and build round-trip
 // every file byte for byte.
