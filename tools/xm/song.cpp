@@ -34,6 +34,7 @@ constexpr uint8_t fx_porta_up = 0x1;
 constexpr uint8_t fx_porta_down = 0x2;
 constexpr uint8_t fx_tone_porta = 0x3;
 constexpr uint8_t fx_vibrato = 0x4;
+constexpr uint8_t fx_panning = 0x8;
 constexpr uint8_t fx_volume_slide = 0xA;
 constexpr uint8_t fx_extended = 0xE;  // E9x retrigger, ECx note cut
 
@@ -170,7 +171,10 @@ void vibrato_on_long_notes(XmPattern& p, int ch, uint8_t param, int min_rows) {
 void echo(XmPattern& p, int from, int to, int delay, int vol) {
     for (int row = song_rows - 1 - delay; row >= 0; --row) {
         const XmCell c = cell(p, from, row);
-        if (c.note && c.note != XM_NOTE_OFF) put(p, to, row + delay, c.note, c.instrument, vol);
+        if (c.note && c.note != XM_NOTE_OFF) {
+            put(p, to, row + delay, c.note, c.instrument, vol);
+            effect(p, to, row + delay, fx_panning, 0xC8);  // the echo answers from the right
+        }
     }
 }
 
@@ -278,6 +282,9 @@ void bass_offbeat(XmPattern& p, const Progression& prog, int vol) {
 
 // ---- pads and arpeggios ----
 
+// The pad's three voices spread from left to right.
+constexpr uint8_t pad_panning[3] = {0x58, 0x80, 0xA8};
+
 // Sustained chords; each voice moves only when its note changes.
 void pad_chords(XmPattern& p, const Progression& prog, int vol) {
     for (int b = 0; b < 4; ++b)
@@ -285,6 +292,7 @@ void pad_chords(XmPattern& p, const Progression& prog, int vol) {
             const int ch = ch_pad1 + v;
             if (b > 0 && prog[b].tones[v] == prog[b - 1].tones[v]) continue;
             put(p, ch, b * bar, prog[b].tones[v], ins_pad, vol);
+            effect(p, ch, b * bar, fx_panning, pad_panning[v]);
         }
 }
 
@@ -295,6 +303,7 @@ void pad_stabs(XmPattern& p, const Progression& prog, int vol) {
             const int ch = ch_pad1 + v;
             for (int r : {2, 8}) {
                 put(p, ch, b * bar + r, static_cast<uint8_t>(prog[b].tones[v] + 12), ins_pad, vol);
+                effect(p, ch, b * bar + r, fx_panning, pad_panning[v]);
                 key_off(p, ch, b * bar + r + 3);
             }
         }

@@ -290,5 +290,10 @@ std::vector<XmInstrument> synth_instruments() {
     all[ins_lead - 1] = synth_lead();
     all[ins_arp - 1] = synth_arp();
     all[ins_knock - 1] = synth_knock();
+    // Stereo placement: the low end and the lead in the middle, the rest around them.
+    for (XmSample& s : all[ins_hats - 1].samples) s.panning = 156;
+    all[ins_snare - 1].samples[0].panning = 120;
+    all[ins_arp - 1].samples[0].panning = 96;
+    all[ins_knock - 1].samples[0].panning = 150;
     return all;
 }
