@@ -7,6 +7,34 @@ namespace {
 constexpr unsigned edge_gap = 1;   // texels before the first shelf and column
 constexpr unsigned frame_gap = 2;  // texels between neighbours
 constexpr size_t name_bytes = 32;  // the frame record's name field, NUL included
+
+// The renderer filters linearly and reaches one texel past a frame's edge, so
+// a clear texel next to ink would pull its colour towards black: a dark seam
+// round white boxes. Clear texels in and around the frame take the mean colour
+// of their inked neighbours instead, and stay clear. The ring round a frame
+// belongs to it alone, since frames lie two texels apart.
+void bleed_colour(art_image &atlas, const std::vector<unsigned char> &src, const packed_frame &f) {
+    const unsigned size = atlas.width;
+    const unsigned x0 = f.x1 - 1, y0 = f.y1 - 1, x1 = f.x1 + f.width, y1 = f.y1 + f.height;  // inclusive
+    auto at = [size](auto &img, unsigned x, unsigned y) { return &img[(size_t(y) * size + x) * 4]; };
+    for (unsigned y = y0; y <= y1 && y < size; y++)
+        for (unsigned x = x0; x <= x1 && x < size; x++) {
+            if (at(src, x, y)[3] != 0) continue;
+            unsigned sum[3] = {0, 0, 0}, n = 0;
+            for (int dy = -1; dy <= 1; dy++)
+                for (int dx = -1; dx <= 1; dx++) {
+                    unsigned nx = x + dx, ny = y + dy;
+                    if (nx < f.x1 || ny < f.y1 || nx >= f.x1 + f.width || ny >= f.y1 + f.height) continue;
+                    const unsigned char *p = at(src, nx, ny);
+                    if (p[3] == 0) continue;
+                    for (int c = 0; c < 3; c++) sum[c] += p[c];
+                    n++;
+                }
+            if (n)
+                for (int c = 0; c < 3; c++) at(atlas.rgba, x, y)[c] = (unsigned char)((sum[c] + n / 2) / n);
+        }
+}
+
 }  // namespace
 
 bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_image> &pictures, unsigned size,
@@ -66,6 +94,8 @@ bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_ima
         shelf = std::max(shelf, t.height);
         x += t.width + frame_gap;
     }
+    const std::vector<unsigned char> packed(atlas.rgba);
+    for (const packed_frame &f : frames) bleed_colour(atlas, packed, f);
     return true;
 }
 

@@ -204,6 +204,25 @@ TEST(AtlasPacker, StartsANewShelfBelowTheTallestWhenARowIsFull) {
     EXPECT_EQ(alpha(atlas, 1, 9), 200u);
 }
 
+TEST(AtlasPacker, ClearTexelsRoundInkTakeItsColour) {
+    // Linear filtering reaches one texel past a frame; a white square must not
+    // pick up a dark seam there.
+    art_image white = picture(4, 4, {1, 1, 2, 2});
+    for (size_t k = 0; k < white.rgba.size(); k += 4)
+        if (white.rgba[k + 3]) white.rgba[k] = white.rgba[k + 1] = white.rgba[k + 2] = 255;
+    std::vector<packed_frame> frames;
+    art_image atlas;
+    std::string err;
+    ASSERT_TRUE(atlas_pack({"w"}, {white}, 8, frames, atlas, err)) << err;
+    auto px = [&](unsigned x, unsigned y) { return &atlas.rgba[(size_t(y) * 8 + x) * 4]; };
+    for (unsigned y = 0; y <= 3; y++)
+        for (unsigned x = 0; x <= 3; x++) {
+            EXPECT_EQ(px(x, y)[0], 255) << x << "," << y;
+            EXPECT_EQ(px(x, y)[3], (x >= 1 && x <= 2 && y >= 1 && y <= 2) ? 200 : 0) << x << "," << y;
+        }
+    EXPECT_EQ(px(4, 4)[0], 0);  // two texels out: untouched
+}
+
 TEST(AtlasPacker, RejectsWhatCannotBeAFrame) {
     std::vector<packed_frame> frames;
     art_image atlas;
