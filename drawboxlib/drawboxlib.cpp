@@ -1,6 +1,9 @@
 // drawboxlib: pools, atlas loading, configuration, viewport and renderer.
 #include "drawboxlib.h"
 
+#include <GLES/gl.h>
+
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -82,7 +85,7 @@ int dbx_findframe(const char *name) {
     return -1;
 }
 
-// ---------------------------------------------------------------- display (to be completed)
+// ---------------------------------------------------------------- configuration and viewport
 
 int32_t dbx_screen_width, dbx_screen_height, dbx_screen_pixelscale;
 int32_t dbx_screen_overscan, dbx_screen_overscanx, dbx_screen_overscany;
@@ -92,13 +95,231 @@ int32_t dbx_viewport_left, dbx_viewport_right, dbx_viewport_top, dbx_viewport_bo
 int32_t dbx_viewport_width, dbx_viewport_height;
 int dbx_alphamode;
 
-void dbx_init(void) { dbx_platform_init_window(); }
-void dbx_setviewport(void) {}
-void dbx_render_to_screen(void) { dbx_platform_swapbuffers(); }
-void dbx_clear(unsigned int, unsigned int, unsigned int, unsigned int) {}
-int dbx_loadframeset(const char *pngfilename, const unsigned char *pngdata, int pngsize, const void *, int) {
+static void env_number(const char *name, int32_t *value) {
+    if (const char *text = getenv(name)) *value = static_cast<int32_t>(strtol(text, nullptr, 10));
+}
+
+// "WxH": only a value with a lower-case x changes the pair.
+static void env_size(const char *name, int32_t *width, int32_t *height) {
+    const char *text = getenv(name);
+    if (!text) return;
+    const char *x = strchr(text, 'x');
+    if (!x) return;
+    *width = static_cast<int32_t>(strtol(text, nullptr, 10));
+    *height = static_cast<int32_t>(strtol(x + 1, nullptr, 10));
+}
+
+void dbx_init(void) {
+    env_number("DBX_OVERSCAN", &dbx_screen_overscan);
+    env_number("DBX_OVERSCANX", &dbx_screen_overscanx);
+    env_number("DBX_OVERSCANY", &dbx_screen_overscany);
+    env_size("DBX_WINDOWSIZE", &dbx_window_width, &dbx_window_height);
+    env_size("DBX_RESOLUTION", &dbx_fixed_width, &dbx_fixed_height);
+    // An axis without its own overscan (0) takes the common one, if positive.
+    if (dbx_screen_overscanx == 0 && dbx_screen_overscan > 0) dbx_screen_overscanx = dbx_screen_overscan;
+    if (dbx_screen_overscany == 0 && dbx_screen_overscan > 0) dbx_screen_overscany = dbx_screen_overscan;
+    dbx_platform_init_window();
+    dbx_setviewport();
+}
+
+// The logical resolution fits the window with equal bars on two sides; the
+// scissor keeps clears and drawing off the bars. A logical width without a
+// positive height counts as no logical resolution: drawing is then in
+// window pixels.
+void dbx_setviewport(void) {
+    bool fixed = dbx_fixed_width > 0 && dbx_fixed_height > 0;
+    if (!fixed) {
+        glViewport(0, 0, dbx_screen_width, dbx_screen_height);
+    } else {
+        float sx = static_cast<float>(dbx_screen_width) / static_cast<float>(dbx_fixed_width);
+        float sy = static_cast<float>(dbx_screen_height) / static_cast<float>(dbx_fixed_height);
+        int32_t left = 0, top = 0;
+        if (sx > sy)
+            left = static_cast<int32_t>(
+                (static_cast<float>(dbx_screen_width) - static_cast<float>(dbx_fixed_width) * sy) * 0.5f);
+        if (sx < sy)
+            top = static_cast<int32_t>(
+                (static_cast<float>(dbx_screen_height) - sx * static_cast<float>(dbx_fixed_height)) * 0.5f);
+        dbx_viewport_left = left;
+        dbx_viewport_right = dbx_screen_width - left;
+        dbx_viewport_top = top;
+        dbx_viewport_bottom = dbx_screen_height - top;
+        dbx_viewport_width = dbx_screen_width - 2 * left;
+        dbx_viewport_height = dbx_screen_height - 2 * top;
+        glViewport(left, top, dbx_viewport_width, dbx_viewport_height);
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(dbx_screen_width - dbx_viewport_right, dbx_screen_height - dbx_viewport_bottom,
+                  dbx_viewport_right - dbx_viewport_left, dbx_viewport_bottom - dbx_viewport_top);
+    }
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    if (fixed)
+        glOrthof(0.0f, static_cast<float>(dbx_fixed_width), static_cast<float>(dbx_fixed_height), 0.0f, -1.0f, 1.0f);
+    else
+        glOrthof(0.0f, static_cast<float>(dbx_screen_width), static_cast<float>(dbx_screen_height), 0.0f, -1.0f,
+                 1.0f);
+}
+
+// ---------------------------------------------------------------- atlas loading
+
+int dbx_loadframeset(const char *pngfilename, const unsigned char *pngdata, int pngsize,
+                     const void *framesetdata, int frames) {
     dbx_image_t *image = dbx_loadpng(pngfilename, pngdata, pngsize);
     if (!image) return 0;
+    // A table that does not fit the frame pool is refused whole, and so is
+    // any table once the frame set pool is full: nothing is created then.
+    uint32_t first = dbx_frames;
+    if (frames < 0 || static_cast<uint32_t>(frames) > DBX_MAX_FRAMES - first) {
+        free(image);
+        return -1;
+    }
+    int set = dbx_frameset_create();
+    if (set < 0) {
+        free(image);
+        return -1;
+    }
+    dbx_frameset_t &fs = dbx_frameset[set];
+    glGenTextures(1, &fs.textureid);
+    glBindTexture(GL_TEXTURE_2D, fs.textureid);
+    fs.size = image->width;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(image->width), static_cast<GLsizei>(image->height),
+                 0, GL_RGBA, GL_UNSIGNED_BYTE, dbx_image_pixels(image));
     free(image);
-    return dbx_frameset_create();
+    if (frames > 0) memcpy(&dbx_frame[first], framesetdata, static_cast<size_t>(frames) * sizeof(dbx_frame_t));
+    for (uint32_t i = first; i < first + static_cast<uint32_t>(frames); i++)
+        dbx_frame[i].frameset = static_cast<uint32_t>(set);
+    dbx_frames = first + static_cast<uint32_t>(frames);
+    return set;
+}
+
+// ---------------------------------------------------------------- renderer
+
+// Two triangles per box, six vertices: 5000 boxes fill both arrays exactly.
+static GLfloat vertex[DBX_MAX_DRAWBOXES * 6 * 3];
+static GLfloat texel[DBX_MAX_DRAWBOXES * 6 * 2];
+static unsigned int vertexes, texels;
+static_assert(sizeof vertex / sizeof vertex[0] == 90000, "vertex array holds the whole pool");
+static_assert(sizeof texel / sizeof texel[0] == 60000, "texel array holds the whole pool");
+
+static void put_texture_rect(float uL, float vT, float uR, float vB) {
+    GLfloat *t = &texel[texels];
+    t[0] = uL, t[1] = vT;
+    t[2] = uR, t[3] = vT;
+    t[4] = uL, t[5] = vB;
+    t[6] = uR, t[7] = vT;
+    t[8] = uL, t[9] = vB;
+    t[10] = uR, t[11] = vB;
+    texels += 12;
+}
+
+static void put_vertex(unsigned int at, float x, float y) {
+    vertex[at] = x;
+    vertex[at + 1] = y;
+    vertex[at + 2] = 0.0f;
+}
+
+// The enlarged rectangle reaches one texel into the atlas's border around the
+// frame, so magnified and rotated boxes get clean, filtered edges.
+static void put_enlarged_texture(const dbx_frame_t &f, float S) {
+    float uL = static_cast<float>(f.x1 - 1) / S;
+    float vT = static_cast<float>(f.y1 - 1) / S;
+    put_texture_rect(uL, vT, static_cast<float>(f.width + 2) / S + uL, static_cast<float>(f.height + 2) / S + vT);
+}
+
+static void put_box(const dbx_drawbox_t &b, const dbx_frame_t &f, float S) {
+    float X = static_cast<float>(b.x1), Y = static_cast<float>(b.y1), s = b.scale;
+    if (b.rotation == 0.0f) {
+        bool enlarged = s > 1.0f;
+        float ox = enlarged ? static_cast<float>(f.xoffset) - 1.0f : static_cast<float>(f.xoffset);
+        float oy = enlarged ? static_cast<float>(f.yoffset) - 1.0f : static_cast<float>(f.yoffset);
+        float w = enlarged ? static_cast<float>(f.width + 2) : static_cast<float>(f.width);
+        float h = enlarged ? static_cast<float>(f.height + 2) : static_cast<float>(f.height);
+        float L = X + ox * s, T = Y + oy * s;
+        float R = L + w * s, B = T + h * s;
+        put_vertex(vertexes, L, T);
+        put_vertex(vertexes + 3, R, T);
+        put_vertex(vertexes + 6, L, B);
+        put_vertex(vertexes + 9, R, T);
+        put_vertex(vertexes + 12, L, B);
+        put_vertex(vertexes + 15, R, B);
+        vertexes += 18;
+        if (enlarged) {
+            put_enlarged_texture(f, S);
+        } else {
+            float uL = static_cast<float>(f.x1) / S;
+            float vT = static_cast<float>(f.y1) / S;
+            put_texture_rect(uL, vT, static_cast<float>(f.width) / S + uL, static_cast<float>(f.height) / S + vT);
+        }
+        return;
+    }
+    // Rotated about the centre of the trimmed rectangle (integer half
+    // extents), in double precision.
+    float hw = static_cast<float>(f.width / 2), hh = static_cast<float>(f.height / 2);
+    float ex = s * hw, ey = s * hh;
+    double theta = static_cast<double>(b.rotation) * 3.141592653589793 / 180.0;
+    double sn, cs;
+    sincos(theta, &sn, &cs);
+    float Cx = (static_cast<float>(f.xoffset) - 1.0f + hw) * s;
+    float Cy = (static_cast<float>(f.yoffset) - 1.0f + hh) * s;
+    const float dx[4] = {0.0f - ex, ex + 0.0f, 0.0f - ex, ex + 0.0f};
+    const float dy[4] = {0.0f - ey, 0.0f - ey, ey + 0.0f, ey + 0.0f};
+    float px[4], py[4];
+    for (int c = 0; c < 4; c++) {
+        float rx = static_cast<float>(static_cast<double>(dx[c]) * cs - static_cast<double>(dy[c]) * sn);
+        float ry = static_cast<float>(static_cast<double>(dx[c]) * sn + static_cast<double>(dy[c]) * cs);
+        px[c] = (rx + X) + Cx;
+        py[c] = (ry + Y) + Cy;
+    }
+    static constexpr int order[6] = {0, 1, 2, 1, 2, 3};
+    for (int k = 0; k < 6; k++) put_vertex(vertexes + 3 * static_cast<unsigned int>(k), px[order[k]], py[order[k]]);
+    vertexes += 18;
+    put_enlarged_texture(f, S);
+}
+
+unsigned int dbx_render_build(float atlas_size) {
+    vertexes = 0;
+    texels = 0;
+    for (uint32_t i = 0; i < dbx_drawboxes && i < DBX_MAX_DRAWBOXES; i++) {
+        const dbx_drawbox_t &b = dbx_drawbox[i];
+        if (!b.used || !b.visible) continue;
+        // A box art file may name a frame that was never loaded: such a box
+        // is not drawn.
+        if (b.frame >= dbx_frames) continue;
+        put_box(b, dbx_frame[b.frame], atlas_size);
+    }
+    return vertexes / 3;
+}
+
+void dbx_render_to_screen(void) {
+    // Every box is drawn from the atlas of frame 0's frame set.
+    uint32_t set = dbx_frame[0].frameset < DBX_MAX_FRAMESETS ? dbx_frame[0].frameset : 0;
+    glBindTexture(GL_TEXTURE_2D, dbx_frameset[set].textureid);
+    float S = static_cast<float>(dbx_frameset[set].size);
+    if (dbx_alphamode) {
+        glEnable(GL_BLEND);
+        if (dbx_alphamode == 1234)
+            glBlendFunc(GL_SRC_ALPHA, GL_SRC_ALPHA);
+        else
+            glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    }
+    glEnable(GL_TEXTURE_2D);
+    unsigned int count = dbx_render_build(S);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, vertex);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glTexCoordPointer(2, GL_FLOAT, 0, texel);
+    glDisableClientState(GL_COLOR_ARRAY);
+    glEnable(GL_TEXTURE_2D);
+    glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(count));
+    dbx_platform_swapbuffers();
+}
+
+void dbx_clear(unsigned int red, unsigned int green, unsigned int blue, unsigned int alpha) {
+    glClearColor(static_cast<float>(red) / 255.0f, static_cast<float>(green) / 255.0f,
+                 static_cast<float>(blue) / 255.0f, static_cast<float>(alpha) / 255.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClear(GL_DEPTH_BUFFER_BIT);
 }

@@ -1,0 +1,41 @@
+# The Raspberry Pi platform layer: display-manager layer, EGL and OpenGL ES 1.1
+# on the VideoCore, raw mouse. Where the Pi's legacy VideoCore libraries are
+# installed they are used; elsewhere the layer runs unmodified on the
+# emulated display in videocore/, drawn by Mesa's EGL without a screen.
+#
+# Sets DBX_RPI_SOURCES, DBX_RPI_LIBS and DBX_RPI_NATIVE.
+
+set(DBX_RPI_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/raspberrypi.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/rawmouse.cpp)
+
+find_path(BCM_HOST_INCLUDE_DIR bcm_host.h PATHS /opt/vc/include NO_CACHE)
+find_library(BCM_HOST_LIBRARY bcm_host PATHS /opt/vc/lib NO_CACHE)
+
+if(BCM_HOST_INCLUDE_DIR AND BCM_HOST_LIBRARY)
+  set(DBX_RPI_NATIVE TRUE)
+  find_library(BRCM_EGL_LIBRARY NAMES brcmEGL EGL PATHS /opt/vc/lib NO_CACHE)
+  find_library(BRCM_GLES_LIBRARY NAMES brcmGLESv2 GLESv2 PATHS /opt/vc/lib NO_CACHE)
+  add_library(dbx_videocore INTERFACE)
+  target_include_directories(dbx_videocore INTERFACE
+    ${BCM_HOST_INCLUDE_DIR}
+    ${BCM_HOST_INCLUDE_DIR}/interface/vcos/pthreads
+    ${BCM_HOST_INCLUDE_DIR}/interface/vmcs_host/linux)
+  target_link_libraries(dbx_videocore INTERFACE
+    ${BCM_HOST_LIBRARY} ${BRCM_EGL_LIBRARY} ${BRCM_GLES_LIBRARY})
+else()
+  set(DBX_RPI_NATIVE FALSE)
+  # The stand-in: bcm_host.h and the display manager over an emulated
+  # display, and the EGL calls that involve a display-manager window
+  # redirected by the linker onto Mesa's surfaceless EGL with pbuffers.
+  add_library(dbx_videocore STATIC ${CMAKE_CURRENT_LIST_DIR}/videocore/standin.cpp)
+  target_include_directories(dbx_videocore PUBLIC ${CMAKE_CURRENT_LIST_DIR}/videocore)
+  # Native window handles are pointers, as in the Pi's own EGL headers.
+  target_compile_definitions(dbx_videocore PUBLIC EGL_NO_PLATFORM_SPECIFIC_TYPES)
+  target_link_libraries(dbx_videocore PUBLIC PkgConfig::EGL PkgConfig::GLES1 lodepng_pkg)
+  target_link_options(dbx_videocore INTERFACE
+    "LINKER:--wrap=eglGetDisplay,--wrap=eglInitialize,--wrap=eglChooseConfig,--wrap=eglCreateContext"
+    "LINKER:--wrap=eglCreateWindowSurface,--wrap=eglMakeCurrent,--wrap=eglSwapBuffers,--wrap=glGetError")
+endif()
+
+set(DBX_RPI_LIBS dbx_videocore)
