@@ -11,9 +11,13 @@ unsigned open_rate = 0;
 
 std::string render_open(unsigned rate) {
     if (open_rate == rate) return {};
-    if (open_rate != 0) return "libmikmod is already running at " + std::to_string(open_rate) + " Hz";
-    MikMod_RegisterDriver(&drv_nos);
-    MikMod_RegisterAllLoaders();
+    if (open_rate != 0) {
+        MikMod_Exit();
+        open_rate = 0;
+    } else {
+        MikMod_RegisterDriver(&drv_nos);
+        MikMod_RegisterAllLoaders();
+    }
     md_mode |= DMODE_SOFT_MUSIC | DMODE_16BITS | DMODE_STEREO;
     md_mixfreq = static_cast<UWORD>(rate);
     if (MikMod_Init("") != 0) return std::string("MikMod_Init failed: ") + MikMod_strerror(MikMod_errno);

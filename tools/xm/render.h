@@ -13,7 +13,8 @@
 // Starts libmikmod once per process with the no-sound driver at `rate` Hz,
 // 16-bit stereo, with software music mixing and the library's other default
 // mode bits (as the intro sets it up). Returns an empty text on success.
-// Later calls with the same rate do nothing; another rate is an error.
+// Later calls with the same rate do nothing; a call with another rate
+// restarts the library at that rate (free every loaded module first).
 std::string render_open(unsigned rate);
 
 // Loads a module held in memory (up to 64 channels, no hidden patterns).

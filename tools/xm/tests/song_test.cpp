@@ -131,6 +131,20 @@ TEST_F(SongPlayback, LevelsAreSane) {
     EXPECT_LT(pcm_levels(last_rows).rms_dbfs, -50.0);
 }
 
+TEST(Song, NoClippingAtTheDefaultRateEither) {
+    // libmikmod mixes at 44100 Hz unless told otherwise.
+    ASSERT_EQ(render_open(44100), "");
+    MODULE* mod = render_load(read_bytes(committed_path));
+    ASSERT_NE(mod, nullptr) << MikMod_strerror(MikMod_errno);
+    const RenderResult r = render_play(mod, 441, 400.0);
+    Player_Free(mod);
+    EXPECT_TRUE(r.ended);
+    const PcmLevels l = pcm_levels(r.pcm);
+    EXPECT_EQ(l.clipped, 0u) << "peak " << l.peak;
+    EXPECT_GT(l.rms_dbfs, -24.0);
+    ASSERT_EQ(render_open(rate), "");
+}
+
 TEST(Song, SecondPlayerAgrees) {
     if (run("command -v openmpt123 >/dev/null 2>&1").first != 0) GTEST_SKIP() << "openmpt123 is not installed";
     const auto [status, out] = run("openmpt123 --info '" + committed_path + "' 2>&1");
