@@ -411,7 +411,8 @@ void knock(XmPattern& p) {
         for (const Hit& h : hits) {
             if (b == 3 && h.row >= 12) continue;
             const int ch = h.row % 2 == 0 ? ch_snare : ch_echo;
-            put(p, ch, b * bar + h.row, static_cast<uint8_t>(note(h.n) + (b == 2 ? 2 : 0)), ins_knock, h.vol);
+            // The third bar moves up a fourth: from A minor to D minor and back.
+            put(p, ch, b * bar + h.row, static_cast<uint8_t>(note(h.n) + (b == 2 ? 5 : 0)), ins_knock, h.vol);
         }
     // A knock roll into the next part.
     put(p, ch_echo, 60, note("C-5"), ins_knock, 40);

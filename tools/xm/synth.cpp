@@ -260,13 +260,14 @@ XmInstrument synth_arp() {
 
 XmInstrument synth_knock() {
     // A hollow wooden knock: three inharmonic partials that die quickly,
-    // and a soft click.
+    // and a soft click. Its lowest partial is A-3 at C-4, so the break's
+    // knock pattern spells out A minor.
     const double rate = 44100;
     const size_t n = static_cast<size_t>(rate * 0.28);
     std::vector<double> w(n);
     SynthRng rng{0x6b6e0c6bu};
     OnePole click{one_pole_coefficient(2500, rate)};
-    const double freq[3] = {196.0, 471.0, 862.0};
+    const double freq[3] = {220.0, 528.0, 967.0};
     const double decay[3] = {22.0, 38.0, 60.0};
     const double gain[3] = {1.0, 0.6, 0.35};
     for (size_t i = 0; i < n; ++i) {
