@@ -25,8 +25,8 @@ const char* const song_scene_names[song_positions] = {
 
 namespace {
 
-enum Channel { ch_kick, ch_snare, ch_hats, ch_bass, ch_pad1, ch_pad2, ch_pad3, ch_lead, ch_arp, ch_echo };
-static_assert(ch_echo + 1 == song_channels, "one channel per layer");
+enum Channel { ch_kick, ch_snare, ch_hats, ch_bass, ch_pad1, ch_pad2, ch_pad3, ch_lead, ch_arp, ch_echo, ch_crash, ch_harmony };
+static_assert(ch_harmony + 1 == song_channels, "one channel per layer (an even count, as trackers expect)");
 
 // Effects used by the score.
 constexpr uint8_t fx_arpeggio = 0x0;
@@ -39,6 +39,7 @@ constexpr uint8_t fx_volume_slide = 0xA;
 constexpr uint8_t fx_extended = 0xE;  // E9x retrigger, ECx note cut
 
 constexpr int bar = 16;
+constexpr int master_level_percent = 85;
 
 uint8_t note(const std::string& name) {
     static const char* const names = "C-C#D-D#E-F-F#G-G#A-A#B-";
@@ -178,6 +179,30 @@ void echo(XmPattern& p, int from, int to, int delay, int vol) {
     }
 }
 
+// The note a diatonic third below `n` in A minor (natural), for a second voice.
+uint8_t third_below(uint8_t n) {
+    static const int scale[7] = {0, 2, 4, 5, 7, 9, 11};  // C D E F G A B: A minor's notes from C
+    const int pc = (n - 1) % 12;
+    for (int i = 0; i < 7; ++i)
+        if (scale[i] == pc) return static_cast<uint8_t>(n - ((pc - scale[(i + 5) % 7] + 12) % 12));
+    return static_cast<uint8_t>(n - 3);
+}
+
+// A second voice a third under a melody channel, on the same rows.
+void harmony(XmPattern& p, int from, int to, uint8_t ins, int vol, uint8_t pan) {
+    for (int row = 0; row < song_rows; ++row) {
+        const XmCell c = cell(p, from, row);
+        if (c.note == XM_NOTE_OFF) {
+            key_off(p, to, row);
+        } else if (c.note) {
+            put(p, to, row, third_below(c.note), ins, vol);
+            effect(p, to, row, fx_panning, pan);
+        } else if (c.effect == fx_vibrato) {
+            effect(p, to, row, c.effect, c.param);
+        }
+    }
+}
+
 // ---- drums ----
 
 void kick(XmPattern& p, int row, int vol) { put(p, ch_kick, row, synth_drum_note, ins_kick, vol); }
@@ -231,6 +256,9 @@ void hats_sixteenths(XmPattern& p, int vol) {
             closed_hat(p, row, vol + accent[row % 4]);
     }
 }
+
+// A crash on the first beat marks the start of a new part.
+void crash(XmPattern& p, int vol) { put(p, ch_crash, 0, synth_crash_note, ins_hats, vol); }
 
 void offbeat_open_hats(XmPattern& p, int vol) {
     for (int row = 2; row < song_rows; row += 4) open_hat(p, row, vol);
@@ -386,6 +414,7 @@ void fade(XmPattern& p) {
 
 // 2-4 "zuzu": the groove arrives, a layer more each time.
 void zuzu(XmPattern& p, int part) {
+    if (part == 0) crash(p, 44);
     zuzu_drums(p, 56);
     hats_eighths(p, 34);
     bass_groove(p, main_progression(), 46);
@@ -436,6 +465,7 @@ void knock(XmPattern& p) {
 
 // 6-8 "beat1", "beat2", "beat3": the full beat, one layer more each time.
 void beat(XmPattern& p, int part) {
+    crash(p, part == 0 ? 48 : 40);
     kick_four(p, 62);
     bass_offbeat(p, main_progression(), 48);
     if (part == 0) hats_eighths(p, 34, false);
@@ -455,6 +485,7 @@ void beat(XmPattern& p, int part) {
 
 // 9-10 "lead2" and 15 "lead1": the theme over the beat.
 void lead(XmPattern& p, const char* tune, bool with_arp) {
+    if (tune == theme_a) crash(p, 44);
     kick_four(p, 60);
     snare_backbeat(p, 46);
     hats_eighths(p, 32);
@@ -484,6 +515,7 @@ void heart(XmPattern& p) {
 // 12-14 "cred1", "cred3", "cred2": the credits; the chip arpeggio and a new
 // tune over F G Em Am.
 void credits(XmPattern& p, int part) {
+    if (part == 0) crash(p, 36);
     const Progression& prog = credits_progression();
     for (int b = 0; b < 4; ++b) {
         kick(p, b * bar + 0, 56);
@@ -507,6 +539,7 @@ void credits(XmPattern& p, int part) {
 
 // 17-19 "hal1": the climax. Everything at once, the theme with a harmony.
 void climax(XmPattern& p, const char* tune, int part) {
+    crash(p, part == 0 ? 54 : 46);
     kick_four(p, 64);
     snare_backbeat(p, 52);
     hats_sixteenths(p, 40);
@@ -517,12 +550,15 @@ void climax(XmPattern& p, const char* tune, int part) {
     vibrato_on_long_notes(p, ch_lead, 0x44, 6);
     // The tune doubled an octave below on the arp voice.
     melody(p, ch_echo, ins_arp, 18, tune, -12);
+    // The last two parts add a second voice a third below.
+    if (part >= 1) harmony(p, ch_lead, ch_harmony, ins_lead, 28, 0x60);
     if (part == 2) snare_fill(p, 16, 20, 56);
 }
 
 // 20 "hal2": the ending. The beat leaves after the first bar, the pad comes
 // home to A minor and the whole song fades out.
 void ending(XmPattern& p) {
+    crash(p, 50);
     kick_four(p, 60, 0, 1);
     kick(p, 16, 50);
     snare(p, 4, 44);
@@ -536,7 +572,7 @@ void ending(XmPattern& p) {
     arp_run(p, ending_progression(), 12);
     for (int row = 48; row < song_rows; ++row) cell(p, ch_arp, row) = XmCell{};
     fade_out(p, 32);
-    for (int ch = ch_bass; ch <= ch_echo; ++ch) key_off(p, ch, 63);
+    for (int ch = ch_bass; ch <= ch_harmony; ++ch) key_off(p, ch, 63);
 }
 
 }  // namespace
@@ -576,8 +612,14 @@ XmModule song_module() {
     // A part starts clean: a tonal channel that has nothing new on the first
     // row lets the previous part's note go.
     for (XmPattern& p : m.patterns)
-        for (int ch = ch_bass; ch <= ch_echo; ++ch)
-            if (cell(p, ch, 0).note == 0) cell(p, ch, 0).note = XM_NOTE_OFF;
+        for (int ch = ch_bass; ch <= ch_harmony; ++ch)
+            if (ch != ch_crash && cell(p, ch, 0).note == 0) cell(p, ch, 0).note = XM_NOTE_OFF;
+
+    // The master level: every note's volume scaled so that libmikmod's mixer
+    // keeps about 3 dB of headroom at its default volumes.
+    for (XmPattern& p : m.patterns)
+        for (XmCell& c : p.cells)
+            if (c.volume > 0x10 && c.volume <= 0x50) c.volume = xm_vol(((c.volume - 0x10) * master_level_percent + 50) / 100);
 
     // Position 16 is "beat2" again: the same pattern as position 7.
     m.order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 7, 16, 17, 18, 19};

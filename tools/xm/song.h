@@ -19,7 +19,7 @@
 
 constexpr int song_positions = 21;
 constexpr int song_rows = 64;
-constexpr int song_channels = 10;
+constexpr int song_channels = 12;
 constexpr int song_speed = 6;
 constexpr int song_bpm = 125;
 // Seconds per row: speed x 2.5 / bpm.

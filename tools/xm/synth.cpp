@@ -148,6 +148,31 @@ XmInstrument synth_snare() {
     return one_sample_instrument("snare", drum_sample("snare: tone and noise", w, rate, synth_drum_note, 0.95));
 }
 
+namespace {
+
+// A crash cymbal: bright noise and high metallic squares, a long decay.
+std::vector<double> crash() {
+    const double rate = 32000;
+    const size_t n = static_cast<size_t>(rate * 1.6);
+    const double metal[6] = {1530.0, 2223.0, 2710.0, 3357.0, 4121.0, 5307.0};
+    std::vector<double> w(n);
+    SynthRng rng{0xc2a5e001u};
+    OnePole hp1{one_pole_coefficient(3500, rate)};
+    OnePole hp2{one_pole_coefficient(3500, rate)};
+    OnePole lp{one_pole_coefficient(11000, rate)};
+    for (size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        double m = 0;
+        for (double f : metal) m += std::fmod(t * f, 1.0) < 0.5 ? 1.0 : -1.0;
+        const double x = lp.low(hp2.high(hp1.high(0.08 * m + synth_noise(rng))));
+        w[i] = x * (0.35 * std::exp(-t * 14.0) + 0.65 * std::exp(-t * 2.4)) * (1.0 - std::exp(-t * 3000.0));
+    }
+    for (size_t i = n - 800; i < n; ++i) w[i] *= static_cast<double>(n - i) / 800.0;
+    return w;
+}
+
+}  // namespace
+
 XmInstrument synth_hats() {
     const double rate = 44100;
     // Six detuned square waves through a high-pass, plus noise: a metallic hiss.
@@ -172,8 +197,11 @@ XmInstrument synth_hats() {
     ins.name = "hats";
     ins.samples.push_back(drum_sample("closed hat", hat(0.09, 55.0, 0x4a7c0001u), rate, synth_drum_note, 0.9));
     ins.samples.push_back(drum_sample("open hat", hat(0.5, 8.0, 0x4a7c0002u), rate, synth_open_hat_note, 0.9));
-    for (size_t i = 0; i < ins.sample_for_note.size(); ++i)
-        ins.sample_for_note[i] = static_cast<uint8_t>(i + 1 >= synth_open_hat_note ? 1 : 0);
+    ins.samples.push_back(drum_sample("crash", crash(), 32000, synth_crash_note, 0.9));
+    for (size_t i = 0; i < ins.sample_for_note.size(); ++i) {
+        const size_t n = i + 1;
+        ins.sample_for_note[i] = static_cast<uint8_t>(n >= synth_crash_note ? 2 : n >= synth_open_hat_note ? 1 : 0);
+    }
     return ins;
 }
 
@@ -293,6 +321,7 @@ std::vector<XmInstrument> synth_instruments() {
     all[ins_knock - 1] = synth_knock();
     // Stereo placement: the low end and the lead in the middle, the rest around them.
     for (XmSample& s : all[ins_hats - 1].samples) s.panning = 156;
+    all[ins_hats - 1].samples[2].panning = 104;  // the crash, left of the hats
     all[ins_snare - 1].samples[0].panning = 120;
     all[ins_arp - 1].samples[0].panning = 96;
     all[ins_knock - 1].samples[0].panning = 150;

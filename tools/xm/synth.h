@@ -34,7 +34,7 @@ std::vector<int16_t> synth_to_16bit(const std::vector<double>& wave, double peak
 enum SynthInstrument : uint8_t {
     ins_kick = 1,
     ins_snare,
-    ins_hats,    // notes below D-4: closed hat, D-4 and up: open hat
+    ins_hats,    // below D-4: closed hat, D-4 up to B-4: open hat, C-5 and up: crash
     ins_bass,
     ins_pad,
     ins_lead,
@@ -46,6 +46,7 @@ enum SynthInstrument : uint8_t {
 // Notes at which the percussion plays at its natural pitch.
 constexpr uint8_t synth_drum_note = 49;        // C-4
 constexpr uint8_t synth_open_hat_note = 51;    // D-4
+constexpr uint8_t synth_crash_note = 61;       // C-5
 
 XmInstrument synth_kick();
 XmInstrument synth_snare();

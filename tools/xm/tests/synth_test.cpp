@@ -99,11 +99,15 @@ TEST(Synth, ShapeComesFromEnvelopesAndTheNoteMap) {
     }
     EXPECT_GT(synth_lead().vibrato_depth, 0) << "the lead has its own vibrato";
     EXPECT_EQ(synth_pad().volume_envelope.points.front().value, 0) << "the pad swells in";
-    // Hats: closed below the open-hat note, open from it.
+    // Hats: closed below the open-hat note, open from it, the crash from its own note.
     const XmInstrument hats = synth_hats();
-    ASSERT_EQ(hats.samples.size(), 2u);
+    ASSERT_EQ(hats.samples.size(), 3u);
     EXPECT_EQ(hats.sample_for_note[synth_drum_note - 1], 0);
+    EXPECT_EQ(hats.sample_for_note[synth_open_hat_note - 2], 0);
     EXPECT_EQ(hats.sample_for_note[synth_open_hat_note - 1], 1);
+    EXPECT_EQ(hats.sample_for_note[synth_crash_note - 2], 1);
+    EXPECT_EQ(hats.sample_for_note[synth_crash_note - 1], 2);
+    EXPECT_EQ(hats.sample_for_note[95], 2);
     EXPECT_GT(hats.samples[1].data.size(), hats.samples[0].data.size() * 3) << "the open hat rings longer";
     // Every instrument can be written.
     XmModule m;
