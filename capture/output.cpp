@@ -152,8 +152,15 @@ static pid_t spawn_ffmpeg(const std::vector<std::string> &arguments, int *stdin_
     } else {
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     }
+    // In a process group of its own, so that Ctrl-C reaches only the capture,
+    // which then stops ffmpeg and removes what it had written.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
-    int result = posix_spawnp(&pid, "ffmpeg", &actions, nullptr, argv.data(), environ);
+    int result = posix_spawnp(&pid, "ffmpeg", &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (stdin_pipe) {
         close(ends[0]);
