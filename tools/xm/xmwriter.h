@@ -109,6 +109,7 @@ struct XmModule {
 XmPattern xm_pattern(int rows, int channels);
 
 // The cell at (row, channel) of a pattern made for `channels` channels.
+// Throws std::out_of_range outside the pattern.
 XmCell& xm_cell(XmPattern& pattern, int channels, int row, int channel);
 
 // An empty text when the module can be written, else what is wrong with it.

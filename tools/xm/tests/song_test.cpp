@@ -14,6 +14,7 @@
 #include <iterator>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -172,7 +173,7 @@ TEST(XmsongTool, WritesTheModuleAndRefusesBadInput) {
     EXPECT_EQ(run(tool + " --bogus -o x 2>/dev/null").first, 2);
     EXPECT_EQ(run(tool + " -o 2>/dev/null").first, 2) << "-o without a file name";
 
-    const std::string out = ::testing::TempDir() + "xmsong_tool_test.xm";
+    const std::string out = ::testing::TempDir() + "xmsong_tool_test_" + std::to_string(getpid()) + ".xm";
     std::remove(out.c_str());
     ASSERT_EQ(run(tool + " -o '" + out + "'").first, 0);
     EXPECT_TRUE(read_bytes(out) == read_bytes(committed_path));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <unistd.h>
 
 namespace {
 
@@ -261,7 +262,7 @@ TEST(XmWriter, LoadsInLibmikmodWithTheSameStructure) {
 }
 
 TEST(XmWriter, SaveFileReplacesTheWholeFile) {
-    const std::string path = ::testing::TempDir() + "xmwriter_save_test.xm";
+    const std::string path = ::testing::TempDir() + "xmwriter_save_test_" + std::to_string(getpid()) + ".xm";
     const std::vector<uint8_t> bytes = xm_write(tiny_module());
     ASSERT_EQ(xm_save_file(path, bytes), "");
     ASSERT_EQ(xm_save_file(path, bytes), "") << "overwrites an existing file";
