@@ -446,4 +446,34 @@ TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
 }
 #endif
 
+#ifdef ART_CONTACTSHEET
+// The whole intro, played off screen through the real renderer: every scene
+// must come up, and every one but "black" must show more than a flat colour.
+TEST(ContactSheet, EveryScenePlaysAndShowsSomething) {
+    std::string sheet = testing::TempDir() + "art_contact_sheet.png";
+    std::string cmd = std::string("cd '") + root + "' && EGL_PLATFORM=surfaceless '" + ART_CONTACTSHEET + "' --fps 10 -o '" +
+                      sheet + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    art_image img;
+    std::string err;
+    ASSERT_TRUE(art_png_read(sheet, img, err)) << err;
+    std::remove(sheet.c_str());
+    const unsigned tile_w = 320, tile_h = 180, label_h = 24, gap = 8;
+    ASSERT_EQ(img.width, 4 * tile_w + 5 * gap);
+    for (unsigned k = 0; k < 16; k++) {
+        unsigned x0 = gap + (k % 4) * (tile_w + gap), y0 = gap + (k / 4) * (tile_h + label_h + gap);
+        std::map<uint32_t, int> colours;
+        for (unsigned y = y0; y < y0 + tile_h; y += 2)
+            for (unsigned x = x0; x < x0 + tile_w; x += 2) {
+                const unsigned char *p = &img.rgba[(size_t(y) * img.width + x) * 4];
+                colours[uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]]++;
+            }
+        if (k == 15)  // "black" comes last
+            EXPECT_EQ(colours.size(), 1u);
+        else
+            EXPECT_GT(colours.size(), 200u) << "tile " << k << " looks empty";
+    }
+}
+#endif
+
 }  // namespace
