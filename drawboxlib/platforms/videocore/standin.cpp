@@ -34,23 +34,21 @@ GLenum __real_glGetError(void);
 
 namespace {
 
-enum { MAX_ELEMENTS = 16, MAX_SURFACES = 16, MAX_CALLS = 256 };
+enum { MAX_CALLS = 256 };
 
 uint32_t display_width, display_height;  // 0 until first needed
 std::vector<unsigned char> screen;       // display size, RGBA, rows top-down
 std::vector<unsigned char> layer;        // read-back buffer of one window
 unsigned long swaps;
 
-standin_element_t elements[MAX_ELEMENTS];
-int element_count;
+std::vector<standin_element_t> elements;  // handle = index + 1
 
 struct window_surface {
     EGLSurface surface;
     DISPMANX_ELEMENT_HANDLE_T element;
     int width, height;
 };
-window_surface surfaces[MAX_SURFACES];
-int surface_count;
+std::vector<window_surface> surfaces;
 
 EGLDisplay surfaceless = EGL_NO_DISPLAY;
 std::string failing;
@@ -111,7 +109,7 @@ void snapshot(void) {
 
 // Copies the current window's pixels onto the screen at its element.
 void compose(const window_surface &win) {
-    if (win.element == 0 || win.element > static_cast<uint32_t>(element_count)) return;
+    if (win.element == 0 || win.element > elements.size()) return;
     const standin_element_t &el = elements[win.element - 1];
     need_display();
     size_t bytes = static_cast<size_t>(win.width) * static_cast<size_t>(win.height) * 4;
@@ -178,7 +176,7 @@ unsigned long standin_swaps(void) { return swaps; }
 void standin_fail_step(const char *step) { failing = step ? step : ""; }
 
 const standin_element_t *standin_last_element(void) {
-    return element_count ? &elements[element_count - 1] : nullptr;
+    return elements.empty() ? nullptr : &elements.back();
 }
 
 const standin_args_t *standin_args(void) { return &args; }
@@ -229,9 +227,8 @@ DISPMANX_ELEMENT_HANDLE_T vc_dispmanx_element_add(DISPMANX_UPDATE_HANDLE_T updat
                                                   VC_DISPMANX_ALPHA_T *alpha, DISPMANX_CLAMP_T *clamp,
                                                   DISPMANX_TRANSFORM_T transform) {
     called("vc_dispmanx_element_add");
-    if (element_count == MAX_ELEMENTS) return DISPMANX_NO_HANDLE;
-    standin_element_t &el = elements[element_count++];
-    el = standin_element_t{};
+    elements.push_back(standin_element_t{});
+    standin_element_t &el = elements.back();
     el.update = update;
     el.display = display;
     el.layer = layer_number;
@@ -243,7 +240,7 @@ DISPMANX_ELEMENT_HANDLE_T vc_dispmanx_element_add(DISPMANX_UPDATE_HANDLE_T updat
     el.alpha_given = alpha != nullptr;
     el.clamp_given = clamp != nullptr;
     el.transform = transform;
-    return static_cast<DISPMANX_ELEMENT_HANDLE_T>(element_count);
+    return static_cast<DISPMANX_ELEMENT_HANDLE_T>(elements.size());
 }
 
 int vc_dispmanx_update_submit_sync(DISPMANX_UPDATE_HANDLE_T update) {
@@ -324,13 +321,13 @@ EGLSurface __wrap_eglCreateWindowSurface(EGLDisplay dpy, EGLConfig config, EGLNa
     if (fails("eglCreateWindowSurface")) return EGL_NO_SURFACE;
     if (dpy != surfaceless || surfaceless == EGL_NO_DISPLAY)
         return __real_eglCreateWindowSurface(dpy, config, win, attrib_list);
-    if (!win || surface_count == MAX_SURFACES) return EGL_NO_SURFACE;
+    if (!win) return EGL_NO_SURFACE;
     const EGL_DISPMANX_WINDOW_T *window = static_cast<const EGL_DISPMANX_WINDOW_T *>(win);
     args.window = *window;
     const EGLint size[] = {EGL_WIDTH, window->width, EGL_HEIGHT, window->height, EGL_NONE};
     EGLSurface surface = eglCreatePbufferSurface(dpy, config, size);
     if (surface == EGL_NO_SURFACE) return EGL_NO_SURFACE;
-    surfaces[surface_count++] = window_surface{surface, window->element, window->width, window->height};
+    surfaces.push_back(window_surface{surface, window->element, window->width, window->height});
     return surface;
 }
 
@@ -345,7 +342,7 @@ EGLBoolean __wrap_eglMakeCurrent(EGLDisplay dpy, EGLSurface draw, EGLSurface rea
 
 EGLBoolean __wrap_eglSwapBuffers(EGLDisplay dpy, EGLSurface surface) {
     called("eglSwapBuffers");
-    for (int i = surface_count - 1; i >= 0; i--) {
+    for (size_t i = surfaces.size(); i-- > 0;) {
         if (surfaces[i].surface != surface) continue;
         if (eglGetCurrentSurface(EGL_DRAW) == surface) {
             swaps++;

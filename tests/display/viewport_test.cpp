@@ -1,0 +1,207 @@
+// Start-up configuration and the letterboxed viewport, read back from GL.
+#include "display_fixture.h"
+
+#include <cstdlib>
+
+namespace {
+
+struct gl_view {
+    GLint viewport[4], scissor[4];
+    GLboolean scissor_on;
+    GLfloat projection[16], modelview[16];
+    GLint matrix_mode;
+};
+
+gl_view read_view(void) {
+    gl_view v{};
+    glGetIntegerv(GL_VIEWPORT, v.viewport);
+    glGetIntegerv(GL_SCISSOR_BOX, v.scissor);
+    v.scissor_on = glIsEnabled(GL_SCISSOR_TEST);
+    glGetFloatv(GL_PROJECTION_MATRIX, v.projection);
+    glGetFloatv(GL_MODELVIEW_MATRIX, v.modelview);
+    glGetIntegerv(GL_MATRIX_MODE, &v.matrix_mode);
+    return v;
+}
+
+// An orthographic projection of (0, w) x (h, 0): y grows downwards.
+void expect_ortho(const gl_view &v, float w, float h) {
+    EXPECT_FLOAT_EQ(v.projection[0], 2.0f / w);
+    EXPECT_FLOAT_EQ(v.projection[5], -2.0f / h);
+    EXPECT_FLOAT_EQ(v.projection[10], -1.0f);
+    EXPECT_FLOAT_EQ(v.projection[12], -1.0f);
+    EXPECT_FLOAT_EQ(v.projection[13], 1.0f);
+    EXPECT_FLOAT_EQ(v.projection[15], 1.0f);
+    EXPECT_EQ(v.matrix_mode, GL_PROJECTION);
+    for (int i = 0; i < 16; i++) EXPECT_EQ(v.modelview[i], i % 5 == 0 ? 1.0f : 0.0f) << "model-view " << i;
+}
+
+void expect_viewport(const gl_view &v, int left, int top, int width, int height) {
+    EXPECT_EQ(v.viewport[0], left);
+    EXPECT_EQ(v.viewport[1], top);
+    EXPECT_EQ(v.viewport[2], width);
+    EXPECT_EQ(v.viewport[3], height);
+}
+
+class Viewport : public ::testing::Test {
+protected:
+    void SetUp() override { reset_engine(); }
+};
+
+struct viewport_case {
+    int screen_w, screen_h, fixed_w, fixed_h;
+    int left, top, width, height;
+};
+
+TEST_F(Viewport, LetterboxTable) {
+    open_display(320, 180);
+    const viewport_case cases[] = {
+        {1920, 1080, 640, 360, 0, 0, 1920, 1080},  // same aspect: no bars
+        {1280, 1024, 640, 360, 0, 152, 1280, 720},
+        {1680, 1050, 640, 360, 0, 52, 1680, 946},  // 52.5 truncated
+        {1024, 768, 640, 360, 0, 96, 1024, 576},
+        {1366, 768, 640, 360, 0, 0, 1366, 768},    // bars of a third of a pixel
+        {1280, 720, 640, 480, 160, 0, 960, 720},   // bars left and right
+    };
+    for (const viewport_case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.screen_w << "x" << c.screen_h << " for " << c.fixed_w << "x" << c.fixed_h);
+        dbx_screen_width = c.screen_w;
+        dbx_screen_height = c.screen_h;
+        dbx_fixed_width = c.fixed_w;
+        dbx_fixed_height = c.fixed_h;
+        glClearColor(0.5f, 0.5f, 0.5f, 0.5f);
+        dbx_setviewport();
+        EXPECT_EQ(dbx_viewport_left, c.left);
+        EXPECT_EQ(dbx_viewport_top, c.top);
+        EXPECT_EQ(dbx_viewport_right, c.screen_w - c.left);
+        EXPECT_EQ(dbx_viewport_bottom, c.screen_h - c.top);
+        EXPECT_EQ(dbx_viewport_width, c.width);
+        EXPECT_EQ(dbx_viewport_height, c.height);
+        gl_view v = read_view();
+        expect_viewport(v, c.left, c.top, c.width, c.height);
+        EXPECT_TRUE(v.scissor_on);
+        EXPECT_EQ(v.scissor[0], c.left);
+        EXPECT_EQ(v.scissor[1], c.top);
+        EXPECT_EQ(v.scissor[2], c.width);
+        EXPECT_EQ(v.scissor[3], c.height);
+        expect_ortho(v, static_cast<float>(c.fixed_w), static_cast<float>(c.fixed_h));
+        GLfloat clear[4];
+        glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+        for (float channel : clear) EXPECT_EQ(channel, 0.0f);
+    }
+}
+
+TEST_F(Viewport, WithoutLogicalResolutionDrawsInWindowPixels) {
+    standin_set_display_size(400, 300);
+    dbx_init();
+    gl_view v = read_view();
+    expect_viewport(v, 0, 0, 400, 300);
+    EXPECT_FALSE(v.scissor_on);
+    expect_ortho(v, 400, 300);
+    EXPECT_EQ(dbx_viewport_width, 0);  // the viewport globals stay untouched
+    EXPECT_EQ(dbx_viewport_bottom, 0);
+    GLfloat clear[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_FLOAT_EQ(clear[0], 0.15f);  // the display set-up's clear colour stays
+}
+
+TEST_F(Viewport, PositiveWidthWithoutHeightFallsBackToWindowPixels) {
+    setenv("DBX_RESOLUTION", "640x0", 1);
+    open_display(400, 300);
+    EXPECT_EQ(dbx_fixed_width, 640);
+    EXPECT_EQ(dbx_fixed_height, 0);
+    gl_view v = read_view();
+    expect_viewport(v, 0, 0, 400, 300);
+    EXPECT_FALSE(v.scissor_on);
+    expect_ortho(v, 400, 300);
+}
+
+TEST_F(Viewport, ResolutionFromTheEnvironment) {
+    setenv("DBX_RESOLUTION", "1280x720", 1);
+    open_display(320, 240);
+    EXPECT_EQ(dbx_fixed_width, 1280);
+    EXPECT_EQ(dbx_fixed_height, 720);
+    expect_ortho(read_view(), 1280, 720);
+    EXPECT_EQ(dbx_viewport_top, 30);
+}
+
+TEST_F(Viewport, ResolutionWithoutAnXChangesNothing) {
+    setenv("DBX_RESOLUTION", "800", 1);
+    open_display(320, 180);
+    EXPECT_EQ(dbx_fixed_width, 640);
+    EXPECT_EQ(dbx_fixed_height, 360);
+}
+
+TEST_F(Viewport, ResolutionZeroSwitchesTheLogicalResolutionOff) {
+    for (const char *value : {"0x0", "0x10x20"}) {
+        SCOPED_TRACE(value);
+        reset_engine();
+        setenv("DBX_RESOLUTION", value, 1);
+        open_display(320, 200);
+        EXPECT_EQ(dbx_fixed_width, 0);
+        gl_view v = read_view();
+        expect_viewport(v, 0, 0, 320, 200);
+        EXPECT_FALSE(v.scissor_on);
+        expect_ortho(v, 320, 200);
+    }
+    EXPECT_EQ(dbx_fixed_height, 10);  // no hexadecimal: 0, then 10 after the first x
+}
+
+TEST_F(Viewport, BlanksBeforeTheNumbersAreSkipped) {
+    setenv("DBX_RESOLUTION", " 640x 360", 1);
+    setenv("DBX_WINDOWSIZE", " 300x 200", 1);
+    open_display(320, 240);
+    EXPECT_EQ(dbx_fixed_width, 640);
+    EXPECT_EQ(dbx_fixed_height, 360);
+    EXPECT_EQ(dbx_window_width, 300);
+    EXPECT_EQ(dbx_window_height, 200);
+    EXPECT_EQ(dbx_screen_width, 300);
+}
+
+TEST_F(Viewport, WindowSizeWithALoneX) {
+    setenv("DBX_WINDOWSIZE", "1280x", 1);
+    open_display(320, 240);
+    EXPECT_EQ(dbx_window_width, 1280);
+    EXPECT_EQ(dbx_window_height, 0);
+    EXPECT_EQ(dbx_screen_width, 320);  // not both positive: the whole display
+}
+
+struct overscan_case {
+    const char *all, *x, *y;
+    int want_all, want_x, want_y;
+};
+
+TEST_F(Viewport, OverscanInheritance) {
+    const overscan_case cases[] = {
+        {"20", nullptr, nullptr, 20, 20, 20},
+        {"20", "0", nullptr, 20, 20, 20},   // 0 counts as not given
+        {"20", "-1", nullptr, 20, -1, 20},  // a negative axis value stays
+        {"20", "30", "5", 20, 30, 5},
+        {"-20", nullptr, nullptr, -20, 0, 0},  // never inherited
+        {"0", nullptr, nullptr, 0, 0, 0},
+        {nullptr, "40", nullptr, 0, 40, 0},
+    };
+    for (const overscan_case &c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.all ? c.all : "-") << " " << (c.x ? c.x : "-") << " "
+                                        << (c.y ? c.y : "-"));
+        reset_engine();
+        if (c.all) setenv("DBX_OVERSCAN", c.all, 1);
+        if (c.x) setenv("DBX_OVERSCANX", c.x, 1);
+        if (c.y) setenv("DBX_OVERSCANY", c.y, 1);
+        open_display(200, 100);
+        EXPECT_EQ(dbx_screen_overscan, c.want_all);
+        EXPECT_EQ(dbx_screen_overscanx, c.want_x);
+        EXPECT_EQ(dbx_screen_overscany, c.want_y);
+    }
+}
+
+TEST_F(Viewport, EmptyOverscanSetsZeroAndAbsentChangesNothing) {
+    dbx_screen_overscan = 7;
+    dbx_screen_overscany = 9;
+    setenv("DBX_OVERSCAN", "", 1);
+    open_display(200, 100);
+    EXPECT_EQ(dbx_screen_overscan, 0);
+    EXPECT_EQ(dbx_screen_overscanx, 0);
+    EXPECT_EQ(dbx_screen_overscany, 9);
+}
+
+}  // namespace
