@@ -105,14 +105,16 @@ void dbx_platform_init_window(void) {
     // ES contexts through EGL everywhere, also on X11 where SDL would use GLX.
     SDL_SetHint(SDL_HINT_OPENGL_ES_DRIVER, "1");
     SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
-    if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+    bool first = !SDL_WasInit(SDL_INIT_VIDEO);
+    if (first) {
         choose_video_drivers();
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) no_display("SDL");
-        atexit(SDL_Quit);  // gives the console back after exit(0)
     }
     const char *driver = SDL_GetCurrentVideoDriver();
+    bool console = driver && !strcmp(driver, "KMSDRM");
     close_window();
 
+    // Set before the GL library is loaded: it picks the ES 1 library.
     SDL_GL_ResetAttributes();
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 1);
@@ -122,6 +124,17 @@ void dbx_platform_init_window(void) {
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+
+    if (first && console) {
+        // On the console SDL takes the display mode and the keyboard: give
+        // them back after exit(0). A desktop window goes with the process.
+        atexit(SDL_Quit);
+    } else if (first) {
+        // The GL library stays loaded for the whole run, also when a window
+        // is replaced (SDL unloads it with the last window). The console
+        // driver loads it itself, with its first window.
+        if (SDL_GL_LoadLibrary(nullptr) != 0) no_display(driver);
+    }
 
     bool windowed = dbx_window_width > 0 && dbx_window_height > 0;
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_ALLOW_HIGHDPI;
@@ -133,7 +146,7 @@ void dbx_platform_init_window(void) {
     context = SDL_GL_CreateContext(window);
     if (!context) no_display(driver);
     if (SDL_GL_MakeCurrent(window, context) != 0) no_display(driver);
-    if (!windowed) SDL_ShowCursor(SDL_DISABLE);  // full screen, like the Pi: no pointer drawn
+    SDL_ShowCursor(windowed ? SDL_ENABLE : SDL_DISABLE);  // full screen, like the Pi: no pointer drawn
 
     // The swap waits for the vertical blank: that paces the loop.
     SDL_GL_SetSwapInterval(1);
@@ -195,6 +208,9 @@ void dbx_platform_poll_input(void) {
         switch (event.type) {
         case SDL_QUIT:
             exit(0);
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE) exit(0);
+            break;
         case SDL_KEYDOWN:
             if (event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_q) exit(0);
             break;
