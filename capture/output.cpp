@@ -199,7 +199,7 @@ static int start_encoder(void) {
     a.push_back(size);
     a.push_back("-framerate");
     a.push_back(std::to_string(fps));
-    for (const char *s : {"-i", "pipe:0", "-an", "-c:v", "libx264", "-preset", "medium", "-crf", "18",
+    for (const char *s : {"-i", "pipe:0", "-an", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
                           "-pix_fmt", "yuv420p", "-flags:v", "+bitexact"})
         a.push_back(s);
     a.insert(a.end(), exact.begin(), exact.end());
