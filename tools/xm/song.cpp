@@ -131,14 +131,12 @@ void effect(XmPattern& p, int ch, int row, uint8_t fx, uint8_t param) {
 void key_off(XmPattern& p, int ch, int row) { cell(p, ch, row).note = XM_NOTE_OFF; }
 
 // Writes a melody in the text notation on a channel from row `first`.
-// Returns the rows on which notes start, for layers that follow the tune.
-std::vector<int> melody(XmPattern& p, int ch, uint8_t ins, int vol, const char* text, int transpose = 0, int first = 0) {
+void melody(XmPattern& p, int ch, uint8_t ins, int vol, const char* text, int transpose = 0, int first = 0) {
     std::string bars = text;
     for (char& c : bars)
         if (c == '|') c = ' ';
     std::istringstream in(bars);
     std::string token;
-    std::vector<int> starts;
     int row = first;
     while (in >> token) {
         if (row >= song_rows) throw std::invalid_argument("melody longer than a pattern");
@@ -146,11 +144,9 @@ std::vector<int> melody(XmPattern& p, int ch, uint8_t ins, int vol, const char* 
             key_off(p, ch, row);
         } else if (token != ".") {
             put(p, ch, row, static_cast<uint8_t>(note(token) + transpose), ins, vol);
-            starts.push_back(row);
         }
         ++row;
     }
-    return starts;
 }
 
 // Vibrato on every note of a melody channel that is held for at least
