@@ -123,6 +123,7 @@ void dbx_platform_init_window(void) {
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);  // the engine draws flat, in order
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 
     if (first && console) {

@@ -129,6 +129,66 @@ TEST_F(SdlWindow, OverscanThatLeavesNoRoomStillGivesAnArea) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
+TEST_F(SdlWindow, EnvironmentGivesTheWindowAndTheLetterboxedViewport) {
+    setenv("DBX_WINDOWSIZE", "800x600", 1);
+    setenv("DBX_RESOLUTION", "640x360", 1);
+    dbx_fixed_width = 320;  // the environment wins over the application's setting
+    dbx_fixed_height = 200;
+    dbx_init();
+    int w = 0, h = 0;
+    SDL_GetWindowSize(SDL_GL_GetCurrentWindow(), &w, &h);
+    EXPECT_EQ(w, 800);
+    EXPECT_EQ(h, 600);
+    EXPECT_EQ(dbx_fixed_width, 640);
+    EXPECT_EQ(dbx_fixed_height, 360);
+    // 800 / 640 = 1.25 < 600 / 360: bars of 75 rows above and below.
+    EXPECT_EQ(dbx_viewport_left, 0);
+    EXPECT_EQ(dbx_viewport_top, 75);
+    EXPECT_EQ(dbx_viewport_width, 800);
+    EXPECT_EQ(dbx_viewport_height, 450);
+    EXPECT_EQ(gl_box(GL_VIEWPORT), (box{0, 75, 800, 450}));
+    EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
+    EXPECT_EQ(gl_box(GL_SCISSOR_BOX), (box{0, 75, 800, 450}));
+}
+
+TEST_F(SdlWindow, OverscanAndLogicalResolutionTogether) {
+    // Full screen 1024 x 768 less 5 %: a 922 x 692 area at (51, 38). The
+    // engine letterboxes 640 x 360 into it: top = (692 - 1.440625 * 360) / 2
+    // = 86.6875, so 86 rows of bars and a 922 x 520 viewport, 38 + 86 rows
+    // from the top (and from the bottom) of the display.
+    setenv("DBX_OVERSCAN", "50", 1);
+    setenv("DBX_RESOLUTION", "640x360", 1);
+    dbx_init();
+    EXPECT_EQ(dbx_screen_width, 922);
+    EXPECT_EQ(dbx_screen_height, 692);
+    EXPECT_EQ(dbx_viewport_top, 86);
+    EXPECT_EQ(dbx_viewport_height, 520);
+    EXPECT_EQ(gl_box(GL_VIEWPORT), (box{51, 124, 922, 520}));
+    EXPECT_EQ(gl_box(GL_SCISSOR_BOX), (box{51, 124, 922, 520}));
+
+    // A clear fills the viewport only: the bars keep the first colour and
+    // the margins stay black.
+    dbx_clear(255, 255, 255, 255);
+    EXPECT_EQ(sdl_test_pixel(51, 124).r, 255);
+    EXPECT_EQ(sdl_test_pixel(972, 643).r, 255);
+    EXPECT_TRUE(is_first_clear(sdl_test_pixel(51, 123)));
+    EXPECT_TRUE(is_first_clear(sdl_test_pixel(972, 644)));
+    EXPECT_TRUE(is_black(sdl_test_pixel(50, 300)));
+    EXPECT_TRUE(is_black(sdl_test_pixel(500, 730)));
+}
+
+TEST_F(SdlWindow, NoLogicalResolutionDrawsInAreaPixels) {
+    setenv("DBX_WINDOWSIZE", "640x480", 1);
+    setenv("DBX_RESOLUTION", "0x0", 1);
+    dbx_fixed_width = 640;
+    dbx_fixed_height = 360;
+    dbx_init();
+    EXPECT_EQ(dbx_fixed_width, 0);
+    EXPECT_EQ(gl_box(GL_VIEWPORT), (box{0, 0, 640, 480}));
+    EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
+    EXPECT_EQ(dbx_viewport_width, 0);
+}
+
 TEST_F(SdlWindow, NoDisplayIsOneClearLineAndAFailureStatus) {
     struct stat st;
     if (stat("/dev/dri", &st) == 0) GTEST_SKIP() << "a DRM device is present: the console could be opened";

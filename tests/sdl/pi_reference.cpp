@@ -1,0 +1,51 @@
+// The scene drawn by the Raspberry Pi layer on the emulated VideoCore
+// display: writes the pixels inside the viewport to a PNG, for the SDL layer
+// tests to compare with.
+//   sdl_pi_reference OUT.png WIDTHxHEIGHT
+#include "drawboxlib/drawboxlib.h"
+#include "scene.h"
+#include "standin.h"
+
+#include <lodepng.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+const char *dbx_application_title = "Pi layer reference";
+int dbx_application_init(void) { return 0; }
+int dbx_application_update(void) { return 0; }
+int dbx_application_drawframe(void) { return 0; }
+
+int main(int argc, char **argv) {
+    int w = 0, h = 0;
+    if (argc != 3 || sscanf(argv[2], "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0) {
+        fprintf(stderr, "usage: sdl_pi_reference OUT.png WIDTHxHEIGHT\n");
+        return 2;
+    }
+    standin_set_display_size(1920, 1080);
+    dbx_window_width = w;
+    dbx_window_height = h;
+    dbx_fixed_width = SCENE_WIDTH;
+    dbx_fixed_height = SCENE_HEIGHT;
+    dbx_alphamode = 1;
+    dbx_init();
+    scene_load();
+    scene_draw();
+
+    // The layer lies where its element was added; the viewport inside it.
+    const standin_element_t *layer = standin_last_element();
+    uint32_t sw = 0, sh = 0;
+    const unsigned char *screen = standin_screen(&sw, &sh);
+    if (!layer || !screen) return 1;
+    int x0 = layer->dest.x + dbx_viewport_left, y0 = layer->dest.y + dbx_viewport_top;
+    std::vector<unsigned char> out(static_cast<size_t>(dbx_viewport_width) * dbx_viewport_height * 4);
+    for (int row = 0; row < dbx_viewport_height; row++)
+        memcpy(&out[static_cast<size_t>(row) * dbx_viewport_width * 4],
+               &screen[(static_cast<size_t>(y0 + row) * sw + x0) * 4], static_cast<size_t>(dbx_viewport_width) * 4);
+    std::string tmp = std::string(argv[1]) + ".part";
+    if (lodepng_encode32_file(tmp.c_str(), out.data(), dbx_viewport_width, dbx_viewport_height) != 0) return 1;
+    return rename(tmp.c_str(), argv[1]) == 0 ? 0 : 1;
+}
