@@ -6,7 +6,13 @@
 
 #include <EGL/egl.h>
 #include <fcntl.h>
+#include <lodepng.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -147,6 +153,48 @@ TEST_F(PiLayer, SwapComposesTheLayerOntoTheScreen) {
         EXPECT_EQ(p.r, 10) << x << "," << y;
         EXPECT_EQ(p.b, 30) << x << "," << y;
     }
+}
+
+// Snapshots for people: every N-th swap writes the whole screen as a PNG
+// named after the swap number.
+TEST_F(PiLayer, SnapshotsEveryNthSwap) {
+    std::string dir = testing::TempDir() + "standin_snapshots_" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    standin_set_display_size(40, 30);
+    standin_fill_screen(1, 2, 3);
+    dbx_window_width = 20;
+    dbx_window_height = 10;
+    dbx_platform_init_window();
+    setenv("DBX_STANDIN_SNAPSHOT", dir.c_str(), 1);
+    setenv("DBX_STANDIN_SNAPSHOT_EVERY", "2", 1);
+    unsigned long first = standin_swaps() + 1;
+    for (int i = 0; i < 4; i++) dbx_platform_swapbuffers();
+    unsetenv("DBX_STANDIN_SNAPSHOT");
+    unsetenv("DBX_STANDIN_SNAPSHOT_EVERY");
+    int written = 0;
+    for (unsigned long n = first; n < first + 4; n++) {
+        char name[64];
+        snprintf(name, sizeof name, "/frame-%05lu.png", n);
+        std::string path = dir + name;
+        unsigned char *pixels = nullptr;
+        unsigned w = 0, h = 0;
+        unsigned error = lodepng_decode32_file(&pixels, &w, &h, path.c_str());
+        EXPECT_EQ(error == 0, n % 2 == 0) << path;
+        if (!error) {
+            written++;
+            uint32_t sw = 0, sh = 0;
+            const unsigned char *screen = standin_screen(&sw, &sh);
+            EXPECT_EQ(w, sw);
+            EXPECT_EQ(h, sh);
+            EXPECT_EQ(memcmp(pixels, screen, static_cast<size_t>(sw) * sh * 4), 0);
+            EXPECT_EQ(pixels[0], 1);                   // margin
+            EXPECT_EQ(pixels[(10 * 40 + 10) * 4], 38);  // layer at (10, 10)
+            remove(path.c_str());
+        }
+        free(pixels);
+    }
+    EXPECT_EQ(written, 2);
+    EXPECT_EQ(rmdir(dir.c_str()), 0);  // nothing else, no temporary files left
 }
 
 struct failing_check {

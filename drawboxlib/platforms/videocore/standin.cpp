@@ -94,13 +94,12 @@ int write_png(const char *path, const unsigned char *rgba, uint32_t w, uint32_t 
 }
 
 void snapshot(void) {
-    static const char *dir = getenv("DBX_STANDIN_SNAPSHOT");
-    static unsigned long every = [] {
-        const char *env = getenv("DBX_STANDIN_SNAPSHOT_EVERY");
-        long n = env ? strtol(env, nullptr, 10) : 1;
-        return n > 0 ? static_cast<unsigned long>(n) : 1ul;
-    }();
-    if (!dir || !*dir || swaps % every != 0) return;
+    const char *dir = getenv("DBX_STANDIN_SNAPSHOT");
+    if (!dir || !*dir) return;
+    const char *every_text = getenv("DBX_STANDIN_SNAPSHOT_EVERY");
+    long every = every_text ? strtol(every_text, nullptr, 10) : 1;
+    if (every < 1) every = 1;
+    if (swaps % static_cast<unsigned long>(every) != 0) return;
     char path[4096];
     snprintf(path, sizeof path, "%s/frame-%05lu.png", dir, swaps);
     if (write_png(path, screen.data(), display_width, display_height) != 0)
