@@ -184,24 +184,6 @@ TEST_F(Renderer, DrawsWithTheAtlasOfFrameZerosSet) {
     expect_texels(0, 1.0f / 512, 1.0f / 512, 100.0f / 512 + 1.0f / 512, 105.0f / 512 + 1.0f / 512);
 }
 
-TEST_F(Renderer, ClientArraysAndTexturing) {
-    glEnableClientState(GL_COLOR_ARRAY);
-    dbx_render_to_screen();
-    EXPECT_TRUE(glIsEnabled(GL_VERTEX_ARRAY));
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
-    EXPECT_FALSE(glIsEnabled(GL_COLOR_ARRAY));
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-    GLint size = 0, stride = -1, type = 0;
-    glGetIntegerv(GL_VERTEX_ARRAY_SIZE, &size);
-    glGetIntegerv(GL_VERTEX_ARRAY_STRIDE, &stride);
-    glGetIntegerv(GL_VERTEX_ARRAY_TYPE, &type);
-    EXPECT_EQ(size, 3);
-    EXPECT_EQ(stride, 0);
-    EXPECT_EQ(type, GL_FLOAT);
-    glGetIntegerv(GL_TEXTURE_COORD_ARRAY_SIZE, &size);
-    EXPECT_EQ(size, 2);
-}
-
 struct blend_state {
     GLboolean enabled;
     GLint src, dst;
