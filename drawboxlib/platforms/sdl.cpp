@@ -26,6 +26,10 @@ static SDL_GLContext context;
 static int area_x, area_y;    // top-left of the drawing area in the surface, y downwards
 static int area_gl_y;         // its bottom edge counted from the surface's bottom (GL)
 static int surface_w, surface_h;  // drawable size of the window in pixels
+static int refresh_hz;            // of the display, for pacing without a vertical blank
+static bool self_paced;
+static int frames_seen;
+static Uint64 count_start, next_swap;
 
 extern "C" {
 void __real_glViewport(GLint x, GLint y, GLsizei width, GLsizei height);
@@ -137,10 +141,22 @@ void dbx_platform_init_window(void) {
         if (SDL_GL_LoadLibrary(nullptr) != 0) no_display(driver);
     }
 
+    // Full screen is also asked for by size: without a window manager (a
+    // bare X server) the full-screen request alone would not be honoured.
     bool windowed = dbx_window_width > 0 && dbx_window_height > 0;
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_ALLOW_HIGHDPI;
-    int width = windowed ? dbx_window_width : 640, height = windowed ? dbx_window_height : 360;
-    if (!windowed) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    int width = dbx_window_width, height = dbx_window_height;
+    if (!windowed) {
+        SDL_DisplayMode desktop{};
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w > 0 && desktop.h > 0) {
+            width = desktop.w;
+            height = desktop.h;
+        } else {
+            width = 640;
+            height = 360;
+        }
+    }
     window = SDL_CreateWindow(dbx_application_title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                               width, height, flags);
     if (!window) no_display(driver);
@@ -151,6 +167,10 @@ void dbx_platform_init_window(void) {
 
     // The swap waits for the vertical blank: that paces the loop.
     SDL_GL_SetSwapInterval(1);
+    SDL_DisplayMode mode{};
+    refresh_hz = SDL_GetWindowDisplayMode(window, &mode) == 0 && mode.refresh_rate > 0 ? mode.refresh_rate : 60;
+    self_paced = false;
+    frames_seen = 0;
 
     SDL_GL_GetDrawableSize(window, &surface_w, &surface_h);
     place_area(&width, &height);
@@ -177,7 +197,33 @@ void dbx_platform_init_window(void) {
     dbx_screen_height = height;
 }
 
-void dbx_platform_swapbuffers(void) { SDL_GL_SwapWindow(window); }
+// Some displays have no vertical blank to wait for (a virtual X server, a
+// compositor with its sync off): there the swap returns at once and the loop
+// would spin a core. When a refresh's worth of frames comes in less than half
+// a second, the layer paces the swaps itself at the display's refresh rate.
+
+static void pace(void) {
+    Uint64 now = SDL_GetPerformanceCounter(), second = SDL_GetPerformanceFrequency();
+    if (!self_paced) {
+        if (frames_seen == 0) count_start = now;
+        if (++frames_seen < refresh_hz) return;
+        self_paced = now - count_start < second / 2;
+        frames_seen = 0;
+        next_swap = now;
+        return;
+    }
+    next_swap += second / static_cast<Uint64>(refresh_hz);
+    if (next_swap <= now) {
+        next_swap = now;  // late: no catching up, the tick clock does that
+        return;
+    }
+    SDL_Delay(static_cast<Uint32>((next_swap - now) * 1000 / second));
+}
+
+void dbx_platform_swapbuffers(void) {
+    SDL_GL_SwapWindow(window);
+    pace();
+}
 
 // Window coordinates to drawing-area pixels (HiDPI windows have more pixels
 // than coordinates).
