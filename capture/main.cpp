@@ -150,6 +150,14 @@ static void show_progress(double done, double intro_seconds, double wall_seconds
 
 int main(int argc, char **argv) {
     const settings s = parse_options(argc, argv);
+    for (const std::string &file : {s.output, s.timeline}) {
+        const fs::path folder = fs::path(file).parent_path();
+        if (!file.empty() && !folder.empty() && !fs::is_directory(folder)) {
+            fprintf(stderr, "invitro-capture: there is no folder \"%s\" to write \"%s\" into\n", folder.c_str(),
+                    file.c_str());
+            return 1;
+        }
+    }
     const bool use_ffmpeg = output_ffmpeg_on_path();
     const output_names names = output_names_for(s.output);
 

@@ -84,11 +84,21 @@ TEST(CaptureOptions, HelpDescribesEveryOption) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
-TEST(CaptureOptions, MissingIntroFilesFailWithoutLeavingOutput) {
+TEST(CaptureOptions, MissingFilesAndFoldersFailWithoutLeavingOutput) {
     scratch_dir dir;  // no atlas, no module
     run_result r = run_capture(dir.path, {"--size", "32x18", "--seconds", "1", "-o", "x.mp4"});
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(list_dir(dir.path).empty());
+    put_tiny_intro(dir.path);
+    for (const auto &arguments : std::vector<std::vector<std::string>>{{"-o", "nowhere/x.mp4"},
+                                                                       {"--timeline", "nowhere/t.csv"}}) {
+        std::vector<std::string> all = {"--size", "32x18", "--seconds", "1"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        r = run_capture(dir.path, all);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("no folder \"nowhere\""), std::string::npos) << r.err;
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"omber.xm", "out.png"}));
+    }
 }
 
 // ---------------------------------------------------------------- output
