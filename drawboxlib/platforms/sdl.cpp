@@ -175,23 +175,23 @@ void dbx_platform_init_window(void) {
     SDL_GL_GetDrawableSize(window, &surface_w, &surface_h);
     place_area(&width, &height);
 
-    // Margins stay black in every buffer; the area starts in the firmware
-    // layer's first colour.
-    __real_glViewport(0, 0, surface_w, surface_h);
-    glDisable(GL_SCISSOR_TEST);
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    for (int i = 0; i < 2; i++) {
+    // Every buffer (up to three) starts alike, so nothing flickers where the
+    // engine never draws: the margins black, the area in the firmware
+    // layer's first colour, which letterbox bars keep, as on the Pi.
+    bool margins = width != surface_w || height != surface_h;
+    for (int i = 0; i < 3; i++) {
+        if (i) SDL_GL_SwapWindow(window);
+        glDisable(GL_SCISSOR_TEST);
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT);
-        SDL_GL_SwapWindow(window);
-    }
-    glClear(GL_COLOR_BUFFER_BIT);
-    if (width != surface_w || height != surface_h) {
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(0, 0, width, height);
+        if (margins) {
+            glEnable(GL_SCISSOR_TEST);  // also keeps the engine's clears off the margins
+            glScissor(0, 0, width, height);
+        }
+        glClearColor(0.15f, 0.25f, 0.35f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
     }
     glViewport(0, 0, width, height);
-    glClearColor(0.15f, 0.25f, 0.35f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
 
     dbx_screen_width = width;
     dbx_screen_height = height;
