@@ -168,6 +168,8 @@ static pid_t spawn_ffmpeg(const std::vector<std::string> &arguments, int *stdin_
             close(ends[1]);
             return -1;
         }
+        // A larger pipe lets the next frame render while ffmpeg still reads.
+        fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
         *stdin_pipe = ends[1];
     }
     return result == 0 ? pid : -1;
