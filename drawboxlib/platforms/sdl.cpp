@@ -144,7 +144,9 @@ void dbx_platform_init_window(void) {
     // Full screen is also asked for by size: without a window manager (a
     // bare X server) the full-screen request alone would not be honoured.
     bool windowed = dbx_window_width > 0 && dbx_window_height > 0;
-    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_ALLOW_HIGHDPI;
+    // No high-DPI surface: a requested size is a size in pixels, and a
+    // scaling desktop scales the whole window.
+    Uint32 flags = SDL_WINDOW_OPENGL;
     int width = dbx_window_width, height = dbx_window_height;
     if (!windowed) {
         SDL_DisplayMode desktop{};
@@ -225,8 +227,8 @@ void dbx_platform_swapbuffers(void) {
     pace();
 }
 
-// Window coordinates to drawing-area pixels (HiDPI windows have more pixels
-// than coordinates).
+// Window coordinates to drawing-area pixels (the same unless the surface
+// is not the window's size).
 static void set_pointer(int x, int y) {
     int ww = 1, wh = 1;
     SDL_GetWindowSize(window, &ww, &wh);
