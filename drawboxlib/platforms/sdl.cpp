@@ -115,7 +115,8 @@ void dbx_platform_init_window(void) {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) no_display("SDL");
     }
     const char *driver = SDL_GetCurrentVideoDriver();
-    bool console = driver && !strcmp(driver, "KMSDRM");
+    if (!driver) driver = "SDL";
+    bool console = !strcmp(driver, "KMSDRM");
     close_window();
 
     // Set before the GL library is loaded: it picks the ES 1 library.
@@ -165,7 +166,8 @@ void dbx_platform_init_window(void) {
     context = SDL_GL_CreateContext(window);
     if (!context) no_display(driver);
     if (SDL_GL_MakeCurrent(window, context) != 0) no_display(driver);
-    SDL_ShowCursor(windowed ? SDL_ENABLE : SDL_DISABLE);  // full screen, like the Pi: no pointer drawn
+    // A window shows the desktop's pointer; full screen, like the Pi, none.
+    SDL_ShowCursor(windowed ? SDL_ENABLE : SDL_DISABLE);
 
     // The swap waits for the vertical blank: that paces the loop.
     SDL_GL_SetSwapInterval(1);
@@ -203,7 +205,6 @@ void dbx_platform_init_window(void) {
 // compositor with its sync off): there the swap returns at once and the loop
 // would spin a core. When a refresh's worth of frames comes in less than half
 // a second, the layer paces the swaps itself at the display's refresh rate.
-
 static void pace(void) {
     Uint64 now = SDL_GetPerformanceCounter(), second = SDL_GetPerformanceFrequency();
     if (!self_paced) {
