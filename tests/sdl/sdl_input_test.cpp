@@ -151,23 +151,6 @@ TEST_F(SdlPointer, ButtonsGiveTheRawMouseCodes) {
     EXPECT_EQ(dtmp_mousedown, 3);
 }
 
-TEST_F(SdlPointer, UpdateSeesTheButtonOnceThenItIsCleared) {
-    dbx_window_width = 320;
-    dbx_window_height = 200;
-    dbx_platform_start();
-    button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 7, 8);
-    int32_t before = dbx_tics;
-    // Passes until one runs an update: that pass polls first, so the update
-    // saw code 2, and the loop clears it afterwards.
-    while (dbx_tics == before) {
-        dbx_platform_pass();
-        if (dbx_tics == before) {
-            EXPECT_EQ(dtmp_mousedown, 2);
-        }
-    }
-    EXPECT_EQ(dtmp_mousedown, 0);
-}
-
 TEST_F(SdlPointer, OverscanMarginsAreNotPartOfTheDisplay) {
     // Full screen on the offscreen driver's 1024 x 768 display with 5 % and
     // 3 % margins: the drawing area starts at (51, 23).

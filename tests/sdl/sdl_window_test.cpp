@@ -177,18 +177,6 @@ TEST_F(SdlWindow, OverscanAndLogicalResolutionTogether) {
     EXPECT_TRUE(is_black(sdl_test_pixel(500, 730)));
 }
 
-TEST_F(SdlWindow, NoLogicalResolutionDrawsInAreaPixels) {
-    setenv("DBX_WINDOWSIZE", "640x480", 1);
-    setenv("DBX_RESOLUTION", "0x0", 1);
-    dbx_fixed_width = 640;
-    dbx_fixed_height = 360;
-    dbx_init();
-    EXPECT_EQ(dbx_fixed_width, 0);
-    EXPECT_EQ(gl_box(GL_VIEWPORT), (box{0, 0, 640, 480}));
-    EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
-    EXPECT_EQ(dbx_viewport_width, 0);
-}
-
 TEST_F(SdlWindow, NoDisplayIsOneClearLineAndAFailureStatus) {
     struct stat st;
     if (stat("/dev/dri", &st) == 0) GTEST_SKIP() << "a DRM device is present: the console could be opened";
