@@ -203,14 +203,14 @@ void dbx_platform_init_window(void) {
 
 // Some displays have no vertical blank to wait for (a virtual X server, a
 // compositor with its sync off): there the swap returns at once and the loop
-// would spin a core. When a refresh's worth of frames comes in less than half
-// a second, the layer paces the swaps itself at the display's refresh rate.
+// would spin a core. When a refresh's worth of frames comes in clearly less
+// than a second, the layer paces the swaps itself at the refresh rate.
 static void pace(void) {
     Uint64 now = SDL_GetPerformanceCounter(), second = SDL_GetPerformanceFrequency();
     if (!self_paced) {
         if (frames_seen == 0) count_start = now;
         if (++frames_seen < refresh_hz) return;
-        self_paced = now - count_start < second / 2;
+        self_paced = now - count_start < second * 9 / 10;
         frames_seen = 0;
         next_swap = now;
         return;
