@@ -4,6 +4,7 @@
 #include "drawboxlib/drawboxlib.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 int xmplaying;
 MODULE *module;
@@ -55,6 +56,10 @@ int playxm(void) {
         MikMod_RegisterAllDrivers();
     MikMod_RegisterAllLoaders();
     md_mode |= DMODE_SOFT_MUSIC;
+    // libmikmod's SDL audio driver would otherwise start SDL with its signal
+    // handlers, which turn Ctrl-C and SIGTERM into events nobody reads: the
+    // intro could then only be stopped with SIGKILL.
+    setenv("SDL_NO_SIGNAL_HANDLERS", "1", 0);
     if (xm_offline) {
         if (init_nosound()) return -1;
     } else if (MikMod_Init(const_cast<CHAR *>(""))) {

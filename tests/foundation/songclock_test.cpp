@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
+
 namespace {
 
 TEST(SongClock, BeatNumberIsRowPlus64TimesPositionWithWrapAround) {
@@ -33,6 +36,23 @@ TEST(SongClock, FallbackPositionLasts129Frames) {
     EXPECT_EQ(xmtrack, 1);
     EXPECT_EQ(xmrow, 0);
     EXPECT_EQ(beatnow(), 64u);  // the beat number drops at every change
+}
+
+}  // namespace
+
+namespace {
+
+// Whatever sound driver libmikmod ends up with, the intro can still be
+// stopped from outside.
+TEST(SongClockDeathTest, StartingTheMusicKeepsSigtermFatal) {
+    EXPECT_EXIT(
+        {
+            xm_filename = "/nonexistent/omber.xm";
+            playxm();
+            raise(SIGTERM);
+            exit(3);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
 }
 
 }  // namespace
