@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -95,8 +96,9 @@ inline void reset_pools(const std::vector<std::string> &frame_names) {
 
 // Item bytes built with the shared encoders.
 inline void append_frame_item(std::vector<unsigned char> &bytes, const char *name) {
+    // A name of 32 characters fills the field without a NUL.
     char padded[BOXART_NAME_SIZE] = {};
-    strncpy(padded, name, sizeof padded);
+    memcpy(padded, name, std::min(strlen(name), sizeof padded));
     unsigned char item[BOXART_FRAME_ITEM];
     boxart_encode_frame(padded, item);
     bytes.insert(bytes.end(), item, item + sizeof item);
