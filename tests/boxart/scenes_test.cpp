@@ -140,30 +140,11 @@ protected:
             boxart_save(("data/" + file.first + ".dat").c_str(), 0, file.second);
         }
         reset_pools({});
-        currentscene = -1;
-        lasttrack = -2;
-        quit = 0;
-        skip_scene_create = 0;
-        sound = 1;
-        bg = 0;
-        xmtrack = 0;
-        xmrow = 0;
-        ev_first = 0;
-        ev_max = 0;
-        ev_pace = 2;
-        ev_beat1 = 0;
+        reset_director();
     }
     void TearDown() override {
         dbx_drawboxes = 0;
-        currentscene = -1;
-        lasttrack = -2;
-        quit = 0;
-        ev_first = 0;
-        ev_max = 0;
-        ev_pace = 2;
-        ev_beat1 = 0;
-        xmtrack = 0;
-        xmrow = 0;
+        reset_director();
     }
     static void pass_at(int position, int row) {
         xmtrack = position;

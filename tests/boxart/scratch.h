@@ -5,55 +5,13 @@
 
 #include "boxart.h"
 #include "drawboxlib/drawboxlib.h"
-
-#include <dirent.h>
-#include <unistd.h>
+#include "tests/common/scratch_dir.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-// Makes a fresh folder under /tmp, works inside it and removes it (with
-// everything in it and in its data/ folder) afterwards.
-class scratch_dir {
-public:
-    scratch_dir() {
-        char tmpl[] = "/tmp/boxart-XXXXXX";
-        if (mkdtemp(tmpl)) path = tmpl;
-        if (!getcwd(old, sizeof old)) old[0] = 0;
-        if (!path.empty() && chdir(path.c_str()) != 0) path.clear();
-    }
-    ~scratch_dir() {
-        if (old[0] && chdir(old) != 0) return;
-        if (path.empty()) return;
-        remove_all(path + "/data");
-        remove_all(path);
-    }
-    scratch_dir(const scratch_dir &) = delete;
-    scratch_dir &operator=(const scratch_dir &) = delete;
-
-    // Names of the entries of a folder, "." and ".." left out.
-    static std::vector<std::string> entries(const std::string &dir) {
-        std::vector<std::string> names;
-        if (DIR *d = opendir(dir.c_str())) {
-            while (dirent *e = readdir(d))
-                if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
-            closedir(d);
-        }
-        return names;
-    }
-
-    std::string path;
-
-private:
-    static void remove_all(const std::string &dir) {
-        for (const std::string &name : entries(dir)) unlink((dir + "/" + name).c_str());
-        rmdir(dir.c_str());
-    }
-    char old[4096];
-};
 
 inline std::vector<unsigned char> read_bytes(const char *name) {
     std::vector<unsigned char> bytes;

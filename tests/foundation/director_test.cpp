@@ -2,12 +2,10 @@
 #include "drawboxlib/drawboxlib.h"
 #include "intro.h"
 #include "playxm.h"
+#include "tests/common/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -18,26 +16,11 @@ namespace {
 class Director : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/director-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        ASSERT_NE(getcwd(old, sizeof old), nullptr);
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-        currentscene = -1;
-        lasttrack = -2;
-        quit = 0;
-        skip_scene_create = 0;
-        sound = 1;
-        bg = 0;
-        xmtrack = 0;
-        xmrow = 0;
+        ASSERT_FALSE(dir.path.empty());
+        reset_director();
         dbx_drawboxes = 0;
     }
-    void TearDown() override {
-        ASSERT_EQ(chdir(old), 0);
-        rmdir(dir.c_str());
-        sound = 1;
-    }
+    void TearDown() override { reset_director(); }
     // One update pass at a song position; true when it switched scenes.
     bool pass_at(int position) {
         xmtrack = position;
@@ -45,8 +28,7 @@ protected:
         dbx_application_update();
         return extra[0].timing == 0;
     }
-    std::string dir;
-    char old[4096];
+    scratch_dir dir;
 };
 
 int scene_index(const char *name) {

@@ -1,0 +1,73 @@
+// Shared by the tests: a scratch folder to run in, and the director's state
+// as a fresh program has it.
+#ifndef TESTS_COMMON_SCRATCH_DIR_H
+#define TESTS_COMMON_SCRATCH_DIR_H
+
+#include "intro.h"
+#include "playxm.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Makes a fresh folder under /tmp, works inside it and removes it (with
+// everything in it and in its data/ folder) afterwards.
+class scratch_dir {
+public:
+    scratch_dir() {
+        char tmpl[] = "/tmp/invitro-test-XXXXXX";
+        if (mkdtemp(tmpl)) path = tmpl;
+        if (!getcwd(old, sizeof old)) old[0] = 0;
+        if (!path.empty() && chdir(path.c_str()) != 0) path.clear();
+    }
+    ~scratch_dir() {
+        if (old[0] && chdir(old) != 0) return;
+        if (path.empty()) return;
+        remove_all(path + "/data");
+        remove_all(path);
+    }
+    scratch_dir(const scratch_dir &) = delete;
+    scratch_dir &operator=(const scratch_dir &) = delete;
+
+    // Names of the entries of a folder, "." and ".." left out.
+    static std::vector<std::string> entries(const std::string &dir) {
+        std::vector<std::string> names;
+        if (DIR *d = opendir(dir.c_str())) {
+            while (dirent *e = readdir(d))
+                if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+            closedir(d);
+        }
+        return names;
+    }
+
+    std::string path;
+
+private:
+    static void remove_all(const std::string &dir) {
+        for (const std::string &name : entries(dir)) unlink((dir + "/" + name).c_str());
+        rmdir(dir.c_str());
+    }
+    char old[4096];
+};
+
+// The director, reveal and song clock as they are when the program starts.
+inline void reset_director(void) {
+    currentscene = -1;
+    lasttrack = -2;
+    quit = 0;
+    skip_scene_create = 0;
+    sound = 1;
+    bg = 0;
+    xmtrack = 0;
+    xmrow = 0;
+    ev_first = 0;
+    ev_max = 0;
+    ev_pace = 2;
+    ev_beat1 = 0;
+}
+
+#endif
