@@ -26,14 +26,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     standin_set_display_size(1920, 1080);
-    dbx_window_width = w;
-    dbx_window_height = h;
-    dbx_fixed_width = SCENE_WIDTH;
-    dbx_fixed_height = SCENE_HEIGHT;
-    dbx_alphamode = 1;
-    dbx_init();
-    scene_load();
-    scene_draw();
+    scene_show(w, h);
 
     // The layer lies where its element was added; the viewport inside it.
     const standin_element_t *layer = standin_last_element();

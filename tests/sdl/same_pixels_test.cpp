@@ -48,14 +48,7 @@ image pi_layer_viewport(int w, int h) {
 
 image sdl_layer_viewport(int w, int h) {
     sdl_test_reset();
-    dbx_window_width = w;
-    dbx_window_height = h;
-    dbx_fixed_width = SCENE_WIDTH;
-    dbx_fixed_height = SCENE_HEIGHT;
-    dbx_alphamode = 1;
-    dbx_init();
-    scene_load();
-    scene_draw();
+    scene_show(w, h);
     image result;
     result.width = static_cast<unsigned>(dbx_viewport_width);
     result.height = static_cast<unsigned>(dbx_viewport_height);

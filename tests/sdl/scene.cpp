@@ -86,3 +86,14 @@ void scene_draw(void) {
     dbx_clear(60, 70, 80, 255);
     dbx_render_to_screen();
 }
+
+void scene_show(int window_width, int window_height) {
+    dbx_window_width = window_width;
+    dbx_window_height = window_height;
+    dbx_fixed_width = SCENE_WIDTH;
+    dbx_fixed_height = SCENE_HEIGHT;
+    dbx_alphamode = 1;
+    dbx_init();
+    scene_load();
+    scene_draw();
+}

@@ -14,4 +14,8 @@ void scene_load(void);
 // One frame: the clear and the renderer, which ends with the buffer swap.
 void scene_draw(void);
 
+// Opens the platform's window of that size at the scene's resolution, loads
+// the scene and draws one frame of it.
+void scene_show(int window_width, int window_height);
+
 #endif
