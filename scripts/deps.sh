@@ -5,7 +5,7 @@ packages=(
   cmake make g++ pkg-config
   libmikmod-dev liblodepng-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
-  libsdl2-dev libcairo2-dev fonts-dejavu-core
+  libsdl2-dev libcairo2-dev fonts-dejavu-core fonts-dejavu-extra
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg openmpt123
 )
