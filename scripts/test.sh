@@ -1,6 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs the tests.
 set -euo pipefail
+if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
+  cat <<'USAGE'
+Usage: scripts/test.sh
+Installs the Debian packages the intro and its tests need (with sudo when not
+root), builds everything into build/ and runs the tests with CTest.
+USAGE
+  exit 0
+fi
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
