@@ -125,6 +125,7 @@ TEST_F(BoxartFile, BoxesBeforeAnyFrameNameShowFrameZeroInEveryFile) {
 
 TEST_F(BoxartFile, OtherItemTypesAreSkippedInBoxSizedSteps) {
     std::vector<unsigned char> bytes;
+    bytes.reserve(3 * BOXART_BOX_ITEM + BOXART_FRAME_ITEM);
     std::vector<unsigned char> other(BOXART_BOX_ITEM, 0x02);  // looks like boxes inside
     other[0] = 7;
     bytes.insert(bytes.end(), other.begin(), other.end());

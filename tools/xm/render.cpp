@@ -74,9 +74,10 @@ PcmLevels pcm_levels(const std::vector<int16_t>& pcm) {
 
 std::string write_wav(const std::string& path, const std::vector<int16_t>& pcm, unsigned rate) {
     std::vector<uint8_t> b;
+    b.reserve(44 + pcm.size() * 2);
     const auto u16 = [&](uint32_t v) { b.push_back(v & 0xff); b.push_back((v >> 8) & 0xff); };
     const auto u32 = [&](uint32_t v) { u16(v & 0xffff); u16(v >> 16); };
-    const auto tag = [&](const char* t) { b.insert(b.end(), t, t + 4); };
+    const auto tag = [&](const char* t) { for (int k = 0; k < 4; k++) b.push_back(static_cast<uint8_t>(t[k])); };
     const uint32_t data_bytes = static_cast<uint32_t>(pcm.size() * 2);
     tag("RIFF"); u32(36 + data_bytes); tag("WAVE");
     tag("fmt "); u32(16); u16(1); u16(2); u32(rate); u32(rate * 4); u16(4); u16(16);
