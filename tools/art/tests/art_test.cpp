@@ -103,6 +103,20 @@ art_image picture(unsigned w, unsigned h, art_rect ink) {
 
 // ---------------------------------------------------------------- sprites
 
+// The rectangle, trim and source size of a frame (packed or compiled)
+// against a row of the table.
+template <typename Frame>
+void expect_geometry(const Frame &f, const row &r) {
+    EXPECT_EQ(f.x1, r.x1);
+    EXPECT_EQ(f.y1, r.y1);
+    EXPECT_EQ(f.xoffset, r.xoffset);
+    EXPECT_EQ(f.yoffset, r.yoffset);
+    EXPECT_EQ(f.width, r.width);
+    EXPECT_EQ(f.height, r.height);
+    EXPECT_EQ(f.source_width, r.source_width);
+    EXPECT_EQ(f.source_height, r.source_height);
+}
+
 TEST(Sprites, EachTrimsToItsFrameRectangle) {
     ASSERT_EQ(sprite_count(), 25);
     for (const row &r : table) {
@@ -149,14 +163,7 @@ TEST(AtlasPacker, ReproducesTheFrameTable) {
         const packed_frame &f = p.frames[i];
         SCOPED_TRACE(r.name);
         EXPECT_EQ(f.name, r.name);
-        EXPECT_EQ(f.x1, r.x1);
-        EXPECT_EQ(f.y1, r.y1);
-        EXPECT_EQ(f.xoffset, r.xoffset);
-        EXPECT_EQ(f.yoffset, r.yoffset);
-        EXPECT_EQ(f.width, r.width);
-        EXPECT_EQ(f.height, r.height);
-        EXPECT_EQ(f.source_width, r.source_width);
-        EXPECT_EQ(f.source_height, r.source_height);
+        expect_geometry(f, r);
     }
 }
 
@@ -289,14 +296,7 @@ TEST(CommittedAtlas, CompiledTableMatches) {
         EXPECT_EQ(f.used, 1u);
         EXPECT_EQ(f.frameset, 1u);
         EXPECT_STREQ(f.source_name, r.name);
-        EXPECT_EQ(f.x1, r.x1);
-        EXPECT_EQ(f.y1, r.y1);
-        EXPECT_EQ(f.xoffset, r.xoffset);
-        EXPECT_EQ(f.yoffset, r.yoffset);
-        EXPECT_EQ(f.width, r.width);
-        EXPECT_EQ(f.height, r.height);
-        EXPECT_EQ(f.source_width, r.source_width);
-        EXPECT_EQ(f.source_height, r.source_height);
+        expect_geometry(f, r);
     }
 }
 #endif
