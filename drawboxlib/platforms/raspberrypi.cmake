@@ -3,7 +3,8 @@
 # installed they are used; elsewhere the layer runs unmodified on the
 # emulated display in videocore/, drawn by Mesa's EGL without a screen.
 #
-# Sets DBX_RPI_SOURCES, DBX_RPI_LIBS and DBX_RPI_NATIVE.
+# Sets DBX_RPI_SOURCES, DBX_RPI_LIBS and DBX_RPI_NATIVE; on the legacy stack
+# also the target dbx_gles (the Pi's OpenGL ES library).
 
 set(DBX_RPI_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/raspberrypi.cpp
@@ -23,6 +24,11 @@ if(BCM_HOST_INCLUDE_DIR AND BCM_HOST_LIBRARY)
     ${BCM_HOST_INCLUDE_DIR}/interface/vmcs_host/linux)
   target_link_libraries(dbx_videocore INTERFACE
     ${BCM_HOST_LIBRARY} ${BRCM_EGL_LIBRARY} ${BRCM_GLES_LIBRARY})
+  # The engine draws with the Pi's own OpenGL ES too (it holds the 1.1 entry
+  # points); Mesa's, if installed beside it, would get the calls instead.
+  add_library(dbx_gles INTERFACE)
+  target_include_directories(dbx_gles INTERFACE ${BCM_HOST_INCLUDE_DIR})
+  target_link_libraries(dbx_gles INTERFACE ${BRCM_GLES_LIBRARY})
 else()
   set(DBX_RPI_NATIVE FALSE)
   # The stand-in: bcm_host.h and the display manager over an emulated

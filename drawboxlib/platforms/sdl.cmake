@@ -7,7 +7,7 @@ if(SDL2_FOUND)
   set(DBX_SDL_SOURCES ${CMAKE_CURRENT_LIST_DIR}/sdl.cpp)
   # The layer places the engine's drawing area inside a bigger surface by
   # shifting every glViewport/glScissor call (see sdl.cpp).
-  set(DBX_SDL_LIBS PkgConfig::SDL2 PkgConfig::GLES1 PkgConfig::EGL
+  set(DBX_SDL_LIBS PkgConfig::SDL2 dbx_gles
       "-Wl,--wrap=glViewport,--wrap=glScissor")
 else()
   message(STATUS "SDL2 not found: no invitro-sdl (install libsdl2-dev)")
