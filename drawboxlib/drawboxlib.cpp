@@ -20,35 +20,19 @@ uint32_t dbx_events;
 int32_t dbx_reuse_drawboxes;
 static uint32_t dbx_nextevent;
 
-dbx_drawbox_t *dbx_drawbox_create(void) {
-    uint32_t slot = dbx_drawboxes;
-    if (dbx_reuse_drawboxes) {
-        for (uint32_t i = 0; i < dbx_drawboxes; i++) {
-            if (!dbx_drawbox[i].used) {
-                slot = i;
-                break;
-            }
-        }
-    }
-    if (slot == dbx_drawboxes) {
-        if (dbx_drawboxes >= DBX_MAX_DRAWBOXES) return nullptr;
-        dbx_drawboxes++;
-    }
-    dbx_drawbox[slot].used = 1;
-    return &dbx_drawbox[slot];
-}
-
 int dbx_drawbox_remove(unsigned int i) {
     // An index outside the pool is ignored rather than written past the table.
     if (i < DBX_MAX_DRAWBOXES) dbx_drawbox[i].used = 0;
     return 0;
 }
 
-// Frames and frame sets always look for a hole first, then append.
+// Takes the first hole (when asked to look for one), else appends; -1 when
+// the pool is full. Frames and frame sets always look for a hole, drawboxes
+// only while dbx_reuse_drawboxes is set.
 template <typename T, uint32_t N>
-static int pool_take(T (&pool)[N], uint32_t &count) {
+static int pool_take(T (&pool)[N], uint32_t &count, bool fill_holes) {
     uint32_t slot = count;
-    for (uint32_t i = 0; i < count; i++) {
+    for (uint32_t i = 0; fill_holes && i < count; i++) {
         if (!pool[i].used) {
             slot = i;
             break;
@@ -62,8 +46,13 @@ static int pool_take(T (&pool)[N], uint32_t &count) {
     return static_cast<int>(slot);
 }
 
-int dbx_frame_create(void) { return pool_take(dbx_frame, dbx_frames); }
-int dbx_frameset_create(void) { return pool_take(dbx_frameset, dbx_framesets); }
+dbx_drawbox_t *dbx_drawbox_create(void) {
+    int slot = pool_take(dbx_drawbox, dbx_drawboxes, dbx_reuse_drawboxes != 0);
+    return slot < 0 ? nullptr : &dbx_drawbox[slot];
+}
+
+int dbx_frame_create(void) { return pool_take(dbx_frame, dbx_frames, true); }
+int dbx_frameset_create(void) { return pool_take(dbx_frameset, dbx_framesets, true); }
 
 dbx_event_t *dbx_event_add(void) {
     if (dbx_events >= DBX_MAX_EVENTS) return nullptr;
