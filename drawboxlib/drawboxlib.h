@@ -134,6 +134,12 @@ void dbx_platform_fatal(const char *title, const char *text);
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize);
 void dbx_platform_start(void);  // application start-up, then the clock restart
 void dbx_platform_pass(void);   // one pass of the main loop
+// Where the drawing layer lies on a display of the given size: a requested
+// window size centred (the odd pixel to the right and bottom; the overscan
+// is then ignored), otherwise the display less the overscan margins, each
+// margin thousandths of the display's size, truncated.
+void dbx_platform_layer_rect(int32_t display_width, int32_t display_height, int32_t *x, int32_t *y,
+                             int32_t *width, int32_t *height);
 
 // Each platform layer provides:
 void dbx_platform_init_window(void);

@@ -63,25 +63,10 @@ static void init_ogl(void) {
     success = graphics_get_display_size(0, &screen_width, &screen_height);
     check(success >= 0);
 
-    // The layer: a requested window size, centred (the overscan is then
-    // ignored), or the display less the overscan margins, axis by axis.
-    egl_x1 = 0;
-    egl_y1 = 0;
-    if (dbx_window_width > 0 && dbx_window_height > 0) {
-        egl_width = dbx_window_width;
-        egl_height = dbx_window_height;
-        egl_x1 = (static_cast<int32_t>(screen_width) - egl_width) / 2;
-        egl_y1 = (static_cast<int32_t>(screen_height) - egl_height) / 2;
-    } else {
-        if (dbx_screen_overscanx > 0)
-            egl_x1 = static_cast<int32_t>(static_cast<float>(dbx_screen_overscanx) / 1000.0f *
-                                          static_cast<float>(screen_width));
-        if (dbx_screen_overscany > 0)
-            egl_y1 = static_cast<int32_t>(static_cast<float>(dbx_screen_overscany) / 1000.0f *
-                                          static_cast<float>(screen_height));
-        egl_width = static_cast<int32_t>(screen_width) - 2 * egl_x1;
-        egl_height = static_cast<int32_t>(screen_height) - 2 * egl_y1;
-    }
+    // The layer: a requested window size, centred, or the display less the
+    // overscan margins.
+    dbx_platform_layer_rect(static_cast<int32_t>(screen_width), static_cast<int32_t>(screen_height), &egl_x1,
+                            &egl_y1, &egl_width, &egl_height);
 
     DISPMANX_DISPLAY_HANDLE_T dispman_display = vc_dispmanx_display_open(0);
     DISPMANX_UPDATE_HANDLE_T dispman_update = vc_dispmanx_update_start(0);

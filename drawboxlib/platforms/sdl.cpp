@@ -72,28 +72,20 @@ static void choose_video_drivers(void) {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, list);
 }
 
-// The Pi layer's rule, on the surface SDL gave us: a requested size is
-// centred (the odd pixel to the right and bottom), otherwise each overscan
-// margin is thousandths of the display's size, truncated.
+// The Pi layer's rule, on the surface SDL gave us, kept inside it: a
+// requested size no bigger than the surface, and margins that would leave
+// no room keep one pixel.
 static void place_area(int *width, int *height) {
-    if (dbx_window_width > 0 && dbx_window_height > 0) {
-        *width = dbx_window_width < surface_w ? dbx_window_width : surface_w;
-        *height = dbx_window_height < surface_h ? dbx_window_height : surface_h;
-        area_x = (surface_w - *width) / 2;
-        area_y = (surface_h - *height) / 2;
-    } else {
-        area_x = dbx_screen_overscanx > 0
-            ? static_cast<int>(static_cast<float>(dbx_screen_overscanx) / 1000.0f * static_cast<float>(surface_w))
-            : 0;
-        area_y = dbx_screen_overscany > 0
-            ? static_cast<int>(static_cast<float>(dbx_screen_overscany) / 1000.0f * static_cast<float>(surface_h))
-            : 0;
-        // Margins that would leave no room keep one pixel.
-        if (2 * area_x >= surface_w) area_x = (surface_w - 1) / 2;
-        if (2 * area_y >= surface_h) area_y = (surface_h - 1) / 2;
-        *width = surface_w - 2 * area_x;
-        *height = surface_h - 2 * area_y;
-    }
+    int32_t x, y, w, h;
+    dbx_platform_layer_rect(surface_w, surface_h, &x, &y, &w, &h);
+    if (w > surface_w) w = surface_w, x = 0;
+    if (h > surface_h) h = surface_h, y = 0;
+    if (w <= 0) x = (surface_w - 1) / 2, w = surface_w - 2 * x;
+    if (h <= 0) y = (surface_h - 1) / 2, h = surface_h - 2 * y;
+    area_x = x;
+    area_y = y;
+    *width = w;
+    *height = h;
     area_gl_y = surface_h - area_y - *height;
 }
 
