@@ -4,6 +4,7 @@
 #ifndef INVITRO_CAPTURE_H
 #define INVITRO_CAPTURE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,8 +37,8 @@ int capture_song_ended(void);    // the player has stopped at the song's end
 double capture_song_progress(void);  // 0..1 through the order list
 
 // One line of the timeline for the last frame: frame, time in ms, song
-// position, row, beat number, scene name.
-std::string capture_timeline_row(void);
+// position, row, beat number, scene name (128 bytes are always enough).
+void capture_timeline_row(char *line, size_t size);
 extern const char capture_timeline_header[];
 
 // ---------------------------------------------------------------- output (output.cpp)

@@ -204,10 +204,14 @@ int main(int argc, char **argv) {
     const uint64_t most_frames = static_cast<uint64_t>(longest_song_s) * static_cast<uint64_t>(s.fps);
     uint64_t end_frame = fixed_frames;  // 0 while the song still plays
     const auto began = std::chrono::steady_clock::now();
+    char row[128];
     for (;;) {
         if (output_frame(dbx_capture_pixels, capture_audio, capture_audio_frames) != 0)
             return give_up(output_error());
-        if (timeline.is_open()) timeline << capture_timeline_row() << '\n';
+        if (timeline.is_open()) {
+            capture_timeline_row(row, sizeof row);
+            timeline << row << '\n';
+        }
         if (!fixed_frames && !end_frame) {
             if (capture_song_ended())
                 end_frame = capture_frame + tail_frames;

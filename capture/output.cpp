@@ -287,12 +287,11 @@ int output_frame(const unsigned char *rgba, const int16_t *audio, uint32_t sampl
             return -1;
         }
     } else {
-        char name[32];
-        snprintf(name, sizeof name, "/frame-%06llu.png", static_cast<unsigned long long>(frames_written));
-        const std::string file = tmp_frames + name;
-        unsigned error = lodepng_encode32_file(file.c_str(), rgba, static_cast<unsigned>(width),
-                                               static_cast<unsigned>(height));
-        if (error) return fail("cannot write \"" + file + "\": " + lodepng_error_text(error));
+        char file[4096];
+        snprintf(file, sizeof file, "%s/frame-%06llu.png", tmp_frames.c_str(),
+                 static_cast<unsigned long long>(frames_written));
+        unsigned error = lodepng_encode32_file(file, rgba, static_cast<unsigned>(width), static_cast<unsigned>(height));
+        if (error) return fail("cannot write \"" + std::string(file) + "\": " + lodepng_error_text(error));
     }
     frames_written++;
     return 0;
@@ -305,8 +304,7 @@ static int put_in_place(const std::string &from, const std::string &to) {
 }
 
 int output_finish(void) {
-    const std::string wav_name = tmp_wav;
-    if (wav_close(wav_name) != 0) {
+    if (wav_close(tmp_wav) != 0) {
         output_abort();
         return -1;
     }
