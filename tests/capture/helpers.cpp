@@ -11,25 +11,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-namespace fs = std::filesystem;
-
-scratch_dir::scratch_dir() {
-    std::string pattern = fs::temp_directory_path().string() + "/capture-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
-    path = buffer.data();
-}
-
-scratch_dir::~scratch_dir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-}
 
 std::vector<uint8_t> tiny_module_bytes(void) {
     XmModule m;
@@ -82,9 +66,7 @@ std::string read_file(const std::string &path) {
 }
 
 std::vector<std::string> list_dir(const std::string &dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto &entry : fs::directory_iterator(dir, ec)) names.push_back(entry.path().filename().string());
+    std::vector<std::string> names = scratch_dir::entries(dir);
     std::sort(names.begin(), names.end());
     return names;
 }

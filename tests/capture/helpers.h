@@ -3,16 +3,11 @@
 // program there as a child process.
 #pragma once
 
+#include "tests/common/scratch_dir.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-struct scratch_dir {
-    std::string path;
-    scratch_dir();
-    ~scratch_dir();
-    std::string operator/(const std::string &name) const { return path + "/" + name; }
-};
 
 // The tiny song: 21 positions through the whole scene schedule, of 6, 7 and 9
 // rows in turn, 40 ms a row, so the song ends after about 6 seconds.

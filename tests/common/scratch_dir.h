@@ -11,11 +11,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
-// Makes a fresh folder under /tmp, works inside it and removes it (with
-// everything in it and in its data/ folder) afterwards.
+// Makes a fresh folder under /tmp, works inside it and removes it with
+// everything in it afterwards.
 class scratch_dir {
 public:
     scratch_dir() {
@@ -27,8 +29,8 @@ public:
     ~scratch_dir() {
         if (old[0] && chdir(old) != 0) return;
         if (path.empty()) return;
-        remove_all(path + "/data");
-        remove_all(path);
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
     }
     scratch_dir(const scratch_dir &) = delete;
     scratch_dir &operator=(const scratch_dir &) = delete;
@@ -44,13 +46,11 @@ public:
         return names;
     }
 
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+
     std::string path;
 
 private:
-    static void remove_all(const std::string &dir) {
-        for (const std::string &name : entries(dir)) unlink((dir + "/" + name).c_str());
-        rmdir(dir.c_str());
-    }
     char old[4096];
 };
 
