@@ -1,5 +1,7 @@
 #include "display_fixture.h"
 
+#include "tests/common/pools.h"
+
 #include <lodepng.h>
 
 #include <cstdlib>
@@ -18,11 +20,7 @@ int dbx_application_update(void) {
 int dbx_application_drawframe(void) { return 0; }
 
 void reset_engine(void) {
-    memset(dbx_drawbox, 0, sizeof dbx_drawbox);
-    memset(dbx_frame, 0, sizeof dbx_frame);
-    memset(dbx_frameset, 0, sizeof dbx_frameset);
-    dbx_drawboxes = dbx_frames = dbx_framesets = 0;
-    dbx_reuse_drawboxes = 0;
+    empty_pools();
     dbx_screen_width = dbx_screen_height = dbx_screen_pixelscale = 0;
     dbx_screen_overscan = dbx_screen_overscanx = dbx_screen_overscany = 0;
     dbx_window_width = dbx_window_height = 0;

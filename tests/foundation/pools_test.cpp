@@ -1,4 +1,5 @@
 #include "drawboxlib/drawboxlib.h"
+#include "tests/common/pools.h"
 
 #include <gtest/gtest.h>
 
@@ -8,15 +9,7 @@ namespace {
 
 class Pools : public ::testing::Test {
 protected:
-    void SetUp() override {
-        memset(dbx_drawbox, 0, sizeof dbx_drawbox);
-        memset(dbx_frame, 0, sizeof dbx_frame);
-        memset(dbx_frameset, 0, sizeof dbx_frameset);
-        dbx_drawboxes = dbx_frames = dbx_framesets = 0;
-        dbx_reuse_drawboxes = 0;
-        while (dbx_event_get()) {
-        }
-    }
+    void SetUp() override { empty_pools(); }
 };
 
 TEST_F(Pools, DrawboxPoolFillsToCapacityThenRefuses) {

@@ -1,6 +1,7 @@
 #include "scene.h"
 
 #include "drawboxlib/drawboxlib.h"
+#include "tests/common/pools.h"
 
 #include <lodepng.h>
 
@@ -49,10 +50,7 @@ void box(uint32_t frame_index, int32_t x, int32_t y, float scale, float rotation
 }  // namespace
 
 void scene_load(void) {
-    memset(dbx_drawbox, 0, sizeof dbx_drawbox);
-    memset(dbx_frame, 0, sizeof dbx_frame);
-    memset(dbx_frameset, 0, sizeof dbx_frameset);
-    dbx_drawboxes = dbx_frames = dbx_framesets = 0;
+    empty_pools();
 
     // Three frames, each with a one-texel border of its own colours around it
     // (the renderer reaches into it for magnified and rotated boxes).

@@ -1,0 +1,21 @@
+// Shared by the tests: the engine's pools as a fresh program has them.
+#ifndef TESTS_COMMON_POOLS_H
+#define TESTS_COMMON_POOLS_H
+
+#include "drawboxlib/drawboxlib.h"
+
+#include <cstring>
+
+// Empty, zeroed drawbox, frame and frame set pools, no reuse of released
+// boxes, and a drained event queue.
+inline void empty_pools(void) {
+    memset(dbx_drawbox, 0, sizeof dbx_drawbox);
+    memset(dbx_frame, 0, sizeof dbx_frame);
+    memset(dbx_frameset, 0, sizeof dbx_frameset);
+    dbx_drawboxes = dbx_frames = dbx_framesets = 0;
+    dbx_reuse_drawboxes = 0;
+    while (dbx_event_get()) {
+    }
+}
+
+#endif
