@@ -1,6 +1,7 @@
 // The frame renderer on real GL: the arrays handed to GL, the GL state it
 // sets, and the picture that reaches the screen.
 #include "display_fixture.h"
+#include "tests/common/pools.h"
 
 #include <cmath>
 #include <vector>
@@ -29,14 +30,7 @@ protected:
     }
 
     dbx_drawbox_t *box(int32_t x, int32_t y, float scale, float rotation, uint32_t frame = 0) {
-        dbx_drawbox_t *b = dbx_drawbox_create();
-        b->visible = 1;
-        b->x1 = x;
-        b->y1 = y;
-        b->frame = frame;
-        b->scale = scale;
-        b->rotation = rotation;
-        return b;
+        return add_box(frame, x, y, scale, rotation);
     }
 
     // The arrays that the last dbx_render_to_screen handed to GL.
@@ -264,11 +258,7 @@ TEST(RenderedFrame, ABoxLandsWhereItShould) {
     const dbx_frame_t table[1] = {make_frame("flag.png", 1, 1, 0, 0, 20, 10)};
     int set = dbx_loadframeset("", png.data(), static_cast<int>(png.size()), table, 1);
     dbx_frame[0].frameset = static_cast<uint32_t>(set);
-    dbx_drawbox_t *b = dbx_drawbox_create();
-    b->visible = 1;
-    b->x1 = 10;
-    b->y1 = 20;
-    b->scale = 1.0f;
+    add_box(0, 10, 20, 1.0f, 0.0f);
 
     dbx_clear(100, 100, 100, 255);
     dbx_render_to_screen();

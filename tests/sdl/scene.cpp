@@ -36,16 +36,6 @@ dbx_frame_t frame(const char *name, uint32_t x1, uint32_t y1, uint32_t w, uint32
     return f;
 }
 
-void box(uint32_t frame_index, int32_t x, int32_t y, float scale, float rotation) {
-    dbx_drawbox_t *b = dbx_drawbox_create();
-    if (!b) return;
-    b->visible = 1;
-    b->frame = frame_index;
-    b->x1 = x;
-    b->y1 = y;
-    b->scale = scale;
-    b->rotation = rotation;
-}
 
 }  // namespace
 
@@ -70,14 +60,14 @@ void scene_load(void) {
         dbx_loadframeset(nullptr, png, static_cast<int>(png_size), frames, 3);
     free(png);
 
-    box(0, 10, 10, 1.0f, 0.0f);
-    box(0, 100, 40, 3.5f, 0.0f);
-    box(1, 120, 50, 2.0f, 0.0f);      // half transparent, over the one before
-    box(1, 200, 100, 4.0f, 30.0f);
-    box(2, 300, 150, 2.25f, -72.5f);
-    box(1, 600, 300, 5.0f, 0.0f);     // cut by the right and bottom edges
-    box(2, -20, -10, 3.0f, 10.0f);    // cut by the left and top edges
-    box(2, 420, 20, 0.5f, 0.0f);
+    add_box(0, 10, 10, 1.0f, 0.0f);
+    add_box(0, 100, 40, 3.5f, 0.0f);
+    add_box(1, 120, 50, 2.0f, 0.0f);      // half transparent, over the one before
+    add_box(1, 200, 100, 4.0f, 30.0f);
+    add_box(2, 300, 150, 2.25f, -72.5f);
+    add_box(1, 600, 300, 5.0f, 0.0f);     // cut by the right and bottom edges
+    add_box(2, -20, -10, 3.0f, 10.0f);    // cut by the left and top edges
+    add_box(2, 420, 20, 0.5f, 0.0f);
 }
 
 void scene_draw(void) {
