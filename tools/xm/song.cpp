@@ -61,28 +61,30 @@ Chord chord(const char* bass, const char* a, const char* b, const char* c, uint8
 
 using Progression = std::array<Chord, 4>;
 
+// The chords more than one progression shares.
+const Chord am = chord("A-1", "A-3", "C-4", "E-4", 0x37);
+const Chord f = chord("F-1", "A-3", "C-4", "F-4", 0x47);
+const Chord g = chord("G-1", "G-3", "B-3", "D-4", 0x47);
+
 // Am F C G: the song's main progression.
 const Progression& main_progression() {
-    static const Progression p = {chord("A-1", "A-3", "C-4", "E-4", 0x37), chord("F-1", "A-3", "C-4", "F-4", 0x47),
-                                  chord("C-2", "G-3", "C-4", "E-4", 0x47), chord("G-1", "G-3", "B-3", "D-4", 0x47)};
+    static const Progression p = {am, f, chord("C-2", "G-3", "C-4", "E-4", 0x47), g};
     return p;
 }
 // Dm7 G Cmaj7 Am7: the warmer turn for "heart".
 const Progression& heart_progression() {
-    static const Progression p = {chord("D-2", "A-3", "C-4", "F-4", 0x37), chord("G-1", "G-3", "B-3", "D-4", 0x47),
-                                  chord("C-2", "G-3", "B-3", "E-4", 0x47), chord("A-1", "G-3", "C-4", "E-4", 0x37)};
+    static const Progression p = {chord("D-2", "A-3", "C-4", "F-4", 0x37), g, chord("C-2", "G-3", "B-3", "E-4", 0x47),
+                                  chord("A-1", "G-3", "C-4", "E-4", 0x37)};
     return p;
 }
 // F G Em Am: the credits.
 const Progression& credits_progression() {
-    static const Progression p = {chord("F-1", "A-3", "C-4", "F-4", 0x47), chord("G-1", "G-3", "B-3", "D-4", 0x47),
-                                  chord("E-1", "G-3", "B-3", "E-4", 0x37), chord("A-1", "A-3", "C-4", "E-4", 0x37)};
+    static const Progression p = {f, g, chord("E-1", "G-3", "B-3", "E-4", 0x37), am};
     return p;
 }
 // F G Am Am: the ending comes home and stays.
 const Progression& ending_progression() {
-    static const Progression p = {chord("F-1", "A-3", "C-4", "F-4", 0x47), chord("G-1", "G-3", "B-3", "D-4", 0x47),
-                                  chord("A-1", "A-3", "C-4", "E-4", 0x37), chord("A-1", "A-3", "C-4", "E-4", 0x37)};
+    static const Progression p = {f, g, am, am};
     return p;
 }
 
