@@ -6,12 +6,9 @@
 #include "scene.h"
 #include "standin.h"
 
-#include <lodepng.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 const char *dbx_application_title = "Pi layer reference";
@@ -38,7 +35,6 @@ int main(int argc, char **argv) {
     for (int row = 0; row < dbx_viewport_height; row++)
         memcpy(&out[static_cast<size_t>(row) * dbx_viewport_width * 4],
                &screen[(static_cast<size_t>(y0 + row) * sw + x0) * 4], static_cast<size_t>(dbx_viewport_width) * 4);
-    std::string tmp = std::string(argv[1]) + ".part";
-    if (lodepng_encode32_file(tmp.c_str(), out.data(), dbx_viewport_width, dbx_viewport_height) != 0) return 1;
-    return rename(tmp.c_str(), argv[1]) == 0 ? 0 : 1;
+    return standin_save_png(argv[1], out.data(), static_cast<uint32_t>(dbx_viewport_width),
+                            static_cast<uint32_t>(dbx_viewport_height)) == 0 ? 0 : 1;
 }

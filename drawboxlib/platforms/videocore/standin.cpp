@@ -79,20 +79,6 @@ void need_display(void) {
     standin_set_display_size(w, h);
 }
 
-int write_png(const char *path, const unsigned char *rgba, uint32_t w, uint32_t h) {
-    std::string tmp = std::string(path) + ".tmp";
-    unsigned error = lodepng_encode32_file(tmp.c_str(), rgba, w, h);
-    if (error) {
-        remove(tmp.c_str());
-        return static_cast<int>(error);
-    }
-    if (rename(tmp.c_str(), path) != 0) {
-        remove(tmp.c_str());
-        return -1;
-    }
-    return 0;
-}
-
 void snapshot(void) {
     const char *dir = getenv("DBX_STANDIN_SNAPSHOT");
     if (!dir || !*dir) return;
@@ -102,7 +88,7 @@ void snapshot(void) {
     if (swaps % static_cast<unsigned long>(every) != 0) return;
     char path[4096];
     snprintf(path, sizeof path, "%s/frame-%05lu.png", dir, swaps);
-    if (write_png(path, screen.data(), display_width, display_height) != 0)
+    if (standin_save_png(path, screen.data(), display_width, display_height) != 0)
         fprintf(stderr, "standin: cannot write %s\n", path);
 }
 
@@ -165,9 +151,23 @@ void standin_fill_screen(unsigned char red, unsigned char green, unsigned char b
     }
 }
 
+int standin_save_png(const char *path, const unsigned char *rgba, uint32_t w, uint32_t h) {
+    std::string tmp = std::string(path) + ".tmp";
+    unsigned error = lodepng_encode32_file(tmp.c_str(), rgba, w, h);
+    if (error) {
+        remove(tmp.c_str());
+        return static_cast<int>(error);
+    }
+    if (rename(tmp.c_str(), path) != 0) {
+        remove(tmp.c_str());
+        return -1;
+    }
+    return 0;
+}
+
 int standin_save_screen(const char *path) {
     need_display();
-    return write_png(path, screen.data(), display_width, display_height);
+    return standin_save_png(path, screen.data(), display_width, display_height);
 }
 
 unsigned long standin_swaps(void) { return swaps; }

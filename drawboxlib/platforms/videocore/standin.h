@@ -26,6 +26,9 @@ void standin_set_display_size(uint32_t width, uint32_t height);  // clears the s
 const unsigned char *standin_screen(uint32_t *width, uint32_t *height);
 void standin_fill_screen(unsigned char red, unsigned char green, unsigned char blue);
 int standin_save_screen(const char *path);  // PNG; 0 on success
+// RGBA pixels, rows top-down, to a PNG through a temporary file beside it,
+// so no half-written file is ever left under the name; 0 on success.
+int standin_save_png(const char *path, const unsigned char *rgba, uint32_t width, uint32_t height);
 unsigned long standin_swaps(void);
 
 // ---------------------------------------------------------------- failures
