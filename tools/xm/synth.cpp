@@ -71,6 +71,12 @@ void set_envelope(XmEnvelope& e, std::vector<XmEnvelopePoint> points, int sustai
     e.sustain = sustain;
 }
 
+// A linear fade over the last `frames` frames, so the sample stops on silence.
+void fade_tail(std::vector<double>& w, size_t frames) {
+    const size_t n = w.size();
+    for (size_t i = n - frames; i < n; ++i) w[i] *= static_cast<double>(n - i) / static_cast<double>(frames);
+}
+
 // First-order filters over a whole buffer.
 struct OnePole {
     double a = 0, y = 0;
@@ -125,8 +131,7 @@ XmInstrument synth_kick() {
         const double tick = click.low(synth_noise(rng)) * std::exp(-t * 400.0) * 0.8;
         w[i] = std::tanh(1.6 * (body + tick)) / std::tanh(1.6);
     }
-    // A short fade at the end so the sample stops on silence.
-    for (size_t i = n - 400; i < n; ++i) w[i] *= static_cast<double>(n - i) / 400.0;
+    fade_tail(w, 400);
     return one_sample_instrument("kick", drum_sample("kick: swept sine", w, rate, synth_drum_note, 0.98));
 }
 
@@ -144,7 +149,7 @@ XmInstrument synth_snare() {
         const double noise = lp.low(hp.high(synth_noise(rng))) * (0.15 + 0.85 * std::exp(-t * 14.0)) * std::exp(-t * 6.0);
         w[i] = (0.55 * tone + 1.1 * noise) * (1.0 - std::exp(-t * 4000.0));
     }
-    for (size_t i = n - 400; i < n; ++i) w[i] *= static_cast<double>(n - i) / 400.0;
+    fade_tail(w, 400);
     return one_sample_instrument("snare", drum_sample("snare: tone and noise", w, rate, synth_drum_note, 0.95));
 }
 
@@ -167,7 +172,7 @@ std::vector<double> crash() {
         const double x = lp.low(hp2.high(hp1.high(0.08 * m + synth_noise(rng))));
         w[i] = x * (0.35 * std::exp(-t * 14.0) + 0.65 * std::exp(-t * 2.4)) * (1.0 - std::exp(-t * 3000.0));
     }
-    for (size_t i = n - 800; i < n; ++i) w[i] *= static_cast<double>(n - i) / 800.0;
+    fade_tail(w, 800);
     return w;
 }
 
@@ -190,7 +195,7 @@ XmInstrument synth_hats() {
             const double x = hp2.high(hp1.high(0.12 * m + synth_noise(rng)));
             w[i] = x * std::exp(-t * decay) * (1.0 - std::exp(-t * 8000.0));
         }
-        for (size_t i = n - 200; i < n; ++i) w[i] *= static_cast<double>(n - i) / 200.0;
+        fade_tail(w, 200);
         return w;
     };
     XmInstrument ins;
@@ -305,7 +310,7 @@ XmInstrument synth_knock() {
         x += click.low(synth_noise(rng)) * std::exp(-t * 500.0) * 2.0;
         w[i] = x * (1.0 - std::exp(-t * 5000.0));
     }
-    for (size_t i = n - 300; i < n; ++i) w[i] *= static_cast<double>(n - i) / 300.0;
+    fade_tail(w, 300);
     return one_sample_instrument("knock", drum_sample("knock: wood", w, rate, synth_drum_note, 0.95));
 }
 
