@@ -6,8 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -15,7 +16,7 @@ uint64_t fake_now;
 uint64_t fake_clock() { return fake_now; }
 
 // Three 64-row patterns at speed 6, 125 BPM: a row lasts 120 ms.
-std::string write_tiny_module() {
+std::vector<uint8_t> tiny_module_bytes() {
     XmModule song;
     song.name = "clock test";
     song.channels = 2;
@@ -32,18 +33,12 @@ std::string write_tiny_module() {
     for (size_t i = 0; i < sample.data.size(); i++) sample.data[i] = (i & 16) ? 4000 : -4000;
     beep.samples.push_back(sample);
     song.instruments.push_back(beep);
-    std::vector<uint8_t> bytes = xm_write(song);
-
-    std::string path = testing::TempDir() + "clock-test.xm";
-    FILE *f = fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-    return path;
+    return xm_write(song);
 }
 
 TEST(SongClockModule, PositionAndRowFollowTheModuleTempoWithoutASoundDevice) {
-    std::string path = write_tiny_module();
+    const std::string path = testing::TempDir() + "clock-test.xm";
+    ASSERT_EQ(xm_save_file(path, tiny_module_bytes()), "");
     dbx_platform_clock = fake_clock;
     fake_now = 5000000;
     xm_filename = path.c_str();
