@@ -37,24 +37,21 @@ std::vector<double> additive(int period, int cycles, int loop_cycles, int harmon
     return wave;
 }
 
-XmSample tonal_sample(const char* name, const std::vector<double>& wave, int loop_frames, int root_note, double peak) {
-    XmSample s;
-    s.name = name;
-    s.data = synth_to_16bit(wave, peak);
-    s.loop = XmLoop::forward;
-    s.loop_length = static_cast<uint32_t>(loop_frames);
-    s.loop_start = static_cast<uint32_t>(s.data.size()) - s.loop_length;
-    // The wave's cycle is `period` frames at the root note; with a period of
-    // 128 >> octaves-above-C-4 every tonal sample plays at the same rate.
-    synth_tune(s, tonal_rate, root_note);
-    return s;
-}
-
 XmSample drum_sample(const char* name, const std::vector<double>& wave, double rate, int note, double peak) {
     XmSample s;
     s.name = name;
     s.data = synth_to_16bit(wave, peak);
     synth_tune(s, rate, note);
+    return s;
+}
+
+XmSample tonal_sample(const char* name, const std::vector<double>& wave, int loop_frames, int root_note, double peak) {
+    // The wave's cycle is `period` frames at the root note; with a period of
+    // 128 >> octaves-above-C-4 every tonal sample plays at the same rate.
+    XmSample s = drum_sample(name, wave, tonal_rate, root_note, peak);
+    s.loop = XmLoop::forward;
+    s.loop_length = static_cast<uint32_t>(loop_frames);
+    s.loop_start = static_cast<uint32_t>(s.data.size()) - s.loop_length;
     return s;
 }
 
