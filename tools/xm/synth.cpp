@@ -153,7 +153,7 @@ XmInstrument synth_snare() {
 namespace {
 
 // A crash cymbal: bright noise and high metallic squares, a long decay.
-std::vector<double> crash() {
+XmSample crash() {
     const double rate = 32000;
     const size_t n = static_cast<size_t>(rate * 1.6);
     const double metal[6] = {1530.0, 2223.0, 2710.0, 3357.0, 4121.0, 5307.0};
@@ -170,7 +170,7 @@ std::vector<double> crash() {
         w[i] = x * (0.35 * std::exp(-t * 14.0) + 0.65 * std::exp(-t * 2.4)) * (1.0 - std::exp(-t * 3000.0));
     }
     fade_tail(w, 800);
-    return w;
+    return drum_sample("crash", w, rate, synth_crash_note, 0.9);
 }
 
 }  // namespace
@@ -199,7 +199,7 @@ XmInstrument synth_hats() {
     ins.name = "hats";
     ins.samples.push_back(drum_sample("closed hat", hat(0.09, 55.0, 0x4a7c0001u), rate, synth_drum_note, 0.9));
     ins.samples.push_back(drum_sample("open hat", hat(0.5, 8.0, 0x4a7c0002u), rate, synth_open_hat_note, 0.9));
-    ins.samples.push_back(drum_sample("crash", crash(), 32000, synth_crash_note, 0.9));
+    ins.samples.push_back(crash());
     for (size_t i = 0; i < ins.sample_for_note.size(); ++i) {
         const size_t n = i + 1;
         ins.sample_for_note[i] = static_cast<uint8_t>(n >= synth_crash_note ? 2 : n >= synth_open_hat_note ? 1 : 0);
