@@ -89,13 +89,12 @@ void write_pattern(Out& out, const XmPattern& p) {
     out.u16(0);  // packed size, filled in below
     const size_t start = out.bytes.size();
     for (const XmCell& c : p.cells) {
-        const bool has_effect = c.effect != 0 || c.param != 0;
         uint8_t mask = 0;
         if (c.note) mask |= 1;
         if (c.instrument) mask |= 2;
         if (c.volume) mask |= 4;
-        if (has_effect && c.effect) mask |= 8;
-        if (has_effect && c.param) mask |= 16;
+        if (c.effect) mask |= 8;
+        if (c.param) mask |= 16;
         if (mask == 31) {
             // All five fields: the unpacked form is one byte shorter.
             out.u8(c.note);
