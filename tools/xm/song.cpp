@@ -364,7 +364,10 @@ void fade_out(XmPattern& p, int from_row) {
         int base = -1;  // the volume of the channel's current note
         for (int row = 0; row < song_rows; ++row) {
             XmCell& c = cell(p, ch, row);
-            if (c.note && c.note != XM_NOTE_OFF) base = c.volume >= 0x10 && c.volume <= 0x50 ? c.volume - 0x10 : 64;
+            if (c.note && c.note != XM_NOTE_OFF) {
+                const int level = xm_vol_level(c.volume);
+                base = level >= 0 ? level : 64;
+            }
             if (row < from_row || base < 0) continue;
             const int left = song_rows - 1 - row;
             c.volume = xm_vol((base * left * left + span * span / 2) / (span * span));  // square law: even in loudness
@@ -616,8 +619,10 @@ XmModule song_module() {
     // The master level: every note's volume scaled so that libmikmod's mixer
     // keeps about 3 dB of headroom at its default volumes.
     for (XmPattern& p : m.patterns)
-        for (XmCell& c : p.cells)
-            if (c.volume > 0x10 && c.volume <= 0x50) c.volume = xm_vol(((c.volume - 0x10) * master_level_percent + 50) / 100);
+        for (XmCell& c : p.cells) {
+            const int level = xm_vol_level(c.volume);
+            if (level >= 0) c.volume = xm_vol((level * master_level_percent + 50) / 100);
+        }
 
     // Position 16 is "beat2" again: the same pattern as position 7.
     m.order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 7, 16, 17, 18, 19};

@@ -37,6 +37,8 @@ constexpr uint8_t xm_note(int octave, int semitone) {
 }
 // Volume column value that sets the volume (0..64).
 constexpr uint8_t xm_vol(int volume) { return static_cast<uint8_t>(0x10 + volume); }
+// The volume (0..64) a volume column value sets, or -1 when it sets none.
+constexpr int xm_vol_level(uint8_t column) { return column >= 0x10 && column <= 0x50 ? column - 0x10 : -1; }
 
 struct XmCell {
     uint8_t note = 0;
