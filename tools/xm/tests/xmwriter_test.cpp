@@ -12,6 +12,11 @@ namespace {
 
 constexpr int tiny_channels = 2;
 
+// The set-volume range of the volume column reads back what xm_vol wrote,
+// and nothing either side of it counts as a volume.
+static_assert(xm_vol_level(xm_vol(0)) == 0 && xm_vol_level(xm_vol(64)) == 64, "set volume round trip");
+static_assert(xm_vol_level(0) == -1 && xm_vol_level(0x0F) == -1 && xm_vol_level(0x51) == -1, "not a set volume");
+
 // Two patterns of 4 rows on 2 channels, one instrument with a 16-bit looped
 // sample and one with an 8-bit sample.
 XmModule tiny_module() {
