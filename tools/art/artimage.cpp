@@ -1,18 +1,10 @@
 #include "artimage.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <unistd.h>
 
 #include <lodepng.h>
 
-namespace {
-struct file_closer {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-}  // namespace
+#include "tools/common/file_io.h"
 
 art_rect art_opaque_box(const art_image &img) {
     unsigned x0 = img.width, y0 = img.height, x1 = 0, y1 = 0;
@@ -61,47 +53,7 @@ bool art_png_read(const std::string &path, art_image &img, std::string &err) {
     return true;
 }
 
-bool art_write_file(const std::string &path, const void *data, size_t size, std::string &err) {
-    std::string tmp = path + ".tmp" + std::to_string(getpid());
-    {
-        file_ptr f(fopen(tmp.c_str(), "wb"));
-        if (!f) {
-            err = "cannot write " + tmp;
-            return false;
-        }
-        if (fwrite(data, 1, size, f.get()) != size || fflush(f.get()) != 0) {
-            f.reset();
-            remove(tmp.c_str());
-            err = "cannot write " + tmp;
-            return false;
-        }
-    }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
-        remove(tmp.c_str());
-        err = "cannot rename " + tmp + " to " + path;
-        return false;
-    }
-    return true;
-}
-
 bool art_png_write(const std::string &path, const art_image &img, std::string &err) {
     std::vector<unsigned char> png;
-    return art_png_encode(img, png, err) && art_write_file(path, png.data(), png.size(), err);
-}
-
-bool art_read_file(const std::string &path, std::vector<unsigned char> &bytes, std::string &err) {
-    file_ptr f(fopen(path.c_str(), "rb"));
-    if (!f) {
-        err = "cannot open " + path;
-        return false;
-    }
-    bytes.clear();
-    unsigned char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    if (ferror(f.get())) {
-        err = "cannot read " + path;
-        return false;
-    }
-    return true;
+    return art_png_encode(img, png, err) && tool_write_file(path, png.data(), png.size(), err);
 }

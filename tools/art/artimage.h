@@ -23,11 +23,8 @@ art_rect art_opaque_box(const art_image &img);
 bool art_png_encode(const art_image &img, std::vector<unsigned char> &png, std::string &err);
 bool art_png_read(const std::string &path, art_image &img, std::string &err);
 
-// Writes the bytes to a temporary file beside `path` and renames it over
-// `path`, so a reader never sees half a file and a failure leaves none.
-bool art_write_file(const std::string &path, const void *data, size_t size, std::string &err);
+// Encodes the image and writes it with tool_write_file (tools/common/file_io.h),
+// so a reader never sees half a file and a failure leaves none.
 bool art_png_write(const std::string &path, const art_image &img, std::string &err);
-
-bool art_read_file(const std::string &path, std::vector<unsigned char> &bytes, std::string &err);
 
 #endif

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pack.h"
+#include "tools/common/file_io.h"
 
 static void usage(FILE *to) {
     fprintf(to,
@@ -120,7 +121,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::string text = atlas_header(frames, base_name(png));
-    if (!art_png_write(png, atlas, err) || !art_write_file(header, text.data(), text.size(), err)) {
+    if (!art_png_write(png, atlas, err) || !tool_write_file(header, text.data(), text.size(), err)) {
         fprintf(stderr, "atlaspack: %s\n", err.c_str());
         return 1;
     }

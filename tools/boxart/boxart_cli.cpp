@@ -1,14 +1,11 @@
 // The boxart command: turns box art files into text and back.
 #include "boxart_text.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+
+#include "tools/common/file_io.h"
 
 namespace {
 
@@ -29,66 +26,25 @@ const char usage[] =
     "  tail HEX       bytes after the last whole item (readers ignore them)\n"
     "dump and build round-trip every file byte for byte.\n";
 
-struct file_closer {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-
-bool read_whole(const char *name, std::string &data, FILE *err) {
-    file_ptr f(fopen(name, "rb"));
-    if (!f) {
-        fprintf(err, "boxart: cannot open \"%s\": %s\n", name, strerror(errno));
-        return false;
-    }
-    char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f.get())) > 0) data.append(buffer, got);
-    if (ferror(f.get())) {
-        fprintf(err, "boxart: cannot read \"%s\": %s\n", name, strerror(errno));
-        return false;
-    }
-    return true;
+// Reads or writes a whole file; a failure is reported on one line.
+bool read_whole(const char *name, std::vector<unsigned char> &data, FILE *err) {
+    std::string error;
+    if (tool_read_file(name, data, error)) return true;
+    fprintf(err, "boxart: %s\n", error.c_str());
+    return false;
 }
 
-// Writes beside the target and renames, so the target is either the old
-// file or the whole new one, never a part.
 bool write_whole(const char *name, const std::vector<unsigned char> &bytes, FILE *err) {
-    std::string temp = std::string(name) + ".XXXXXX";
-    int fd = mkstemp(&temp[0]);
-    if (fd < 0) {
-        fprintf(err, "boxart: cannot create a file beside \"%s\": %s\n", name, strerror(errno));
-        return false;
-    }
-    bool ok;
-    {
-        file_ptr f(fdopen(fd, "wb"));
-        if (!f) {
-            close(fd);
-            ok = false;
-        } else {
-            ok = (bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size()) &&
-                 fflush(f.get()) == 0;
-            if (fclose(f.release()) != 0) ok = false;
-        }
-    }
-    // mkstemp makes the file private; a box art file is an ordinary asset.
-    if (ok) {
-        mode_t mask = umask(0);
-        umask(mask);
-        ok = chmod(temp.c_str(), 0666 & ~mask) == 0;
-    }
-    if (ok) ok = rename(temp.c_str(), name) == 0;
-    if (!ok) {
-        fprintf(err, "boxart: cannot write \"%s\": %s\n", name, strerror(errno));
-        unlink(temp.c_str());
-    }
-    return ok;
+    std::string error;
+    if (tool_write_file(name, bytes.data(), bytes.size(), error)) return true;
+    fprintf(err, "boxart: %s\n", error.c_str());
+    return false;
 }
 
 int dump(const char *name, FILE *out, FILE *err) {
-    std::string data;
+    std::vector<unsigned char> data;
     if (!read_whole(name, data, err)) return 1;
-    std::string text = boxart_dump_text(reinterpret_cast<const unsigned char *>(data.data()), data.size());
+    std::string text = boxart_dump_text(data.data(), data.size());
     if (fwrite(text.data(), 1, text.size(), out) != text.size() || fflush(out) != 0) {
         fprintf(err, "boxart: cannot write the dump: %s\n", strerror(errno));
         return 1;
@@ -97,8 +53,9 @@ int dump(const char *name, FILE *out, FILE *err) {
 }
 
 int build(const char *textname, const char *outname, FILE *err) {
-    std::string text;
-    if (!read_whole(textname, text, err)) return 1;
+    std::vector<unsigned char> raw;
+    if (!read_whole(textname, raw, err)) return 1;
+    std::string text(raw.begin(), raw.end());
     std::vector<unsigned char> bytes;
     std::string error;
     if (!boxart_build_text(text, bytes, error)) {

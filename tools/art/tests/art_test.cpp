@@ -15,6 +15,7 @@
 #include "artimage.h"
 #include "pack.h"
 #include "sprites.h"
+#include "tools/common/file_io.h"
 
 #if __has_include("drawboxlib/drawboxlib.h")
 #include "out.h"
@@ -307,10 +308,10 @@ TEST(Regeneration, AtlasAndHeaderGiveTheCommittedBytes) {
     std::vector<unsigned char> png, committed;
     std::string err;
     ASSERT_TRUE(art_png_encode(p.atlas, png, err)) << err;
-    ASSERT_TRUE(art_read_file(root + "/out.png", committed, err)) << err;
+    ASSERT_TRUE(tool_read_file(root + "/out.png", committed, err)) << err;
     EXPECT_TRUE(png == committed) << "out.png differs from a fresh build: run the regen-art target";
     std::string header = atlas_header(p.frames, "out.png");
-    ASSERT_TRUE(art_read_file(root + "/out.h", committed, err)) << err;
+    ASSERT_TRUE(tool_read_file(root + "/out.h", committed, err)) << err;
     EXPECT_EQ(header, std::string(committed.begin(), committed.end()));
 }
 
@@ -340,7 +341,7 @@ std::vector<box> read_scene(const std::string &name) {
     std::vector<unsigned char> bytes;
     std::string err;
     std::vector<box> boxes;
-    EXPECT_TRUE(art_read_file(root + "/data/" + name + ".dat", bytes, err)) << err;
+    EXPECT_TRUE(tool_read_file(root + "/data/" + name + ".dat", bytes, err)) << err;
     std::string frame;
     size_t at = 0;
     while (at < bytes.size()) {
@@ -438,8 +439,8 @@ TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
         std::vector<unsigned char> fresh, committed;
         std::string err;
-        ASSERT_TRUE(art_read_file(tmp, fresh, err)) << err;
-        ASSERT_TRUE(art_read_file(root + "/data/" + s.file + ".dat", committed, err)) << err;
+        ASSERT_TRUE(tool_read_file(tmp, fresh, err)) << err;
+        ASSERT_TRUE(tool_read_file(root + "/data/" + s.file + ".dat", committed, err)) << err;
         EXPECT_TRUE(fresh == committed) << "data/" << s.file << ".dat differs from its text: run the regen-art target";
     }
     std::remove(tmp.c_str());
