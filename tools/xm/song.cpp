@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -625,7 +626,8 @@ XmModule song_module() {
         }
 
     // Position 16 is "beat2" again: the same pattern as position 7.
-    m.order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 7, 16, 17, 18, 19};
-    static_assert(song_positions == 21, "the order table below has one entry a position");
+    static constexpr uint8_t order[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 7, 16, 17, 18, 19};
+    static_assert(std::size(order) == song_positions, "the order table has one entry a position");
+    m.order.assign(std::begin(order), std::end(order));
     return m;
 }
