@@ -133,14 +133,14 @@ void effect(XmPattern& p, int ch, int row, uint8_t fx, uint8_t param) {
 
 void key_off(XmPattern& p, int ch, int row) { cell(p, ch, row).note = XM_NOTE_OFF; }
 
-// Writes a melody in the text notation on a channel from row `first`.
-void melody(XmPattern& p, int ch, uint8_t ins, int vol, const char* text, int transpose = 0, int first = 0) {
+// Writes a melody in the text notation on a channel from the first row.
+void melody(XmPattern& p, int ch, uint8_t ins, int vol, const char* text, int transpose = 0) {
     std::string bars = text;
     for (char& c : bars)
         if (c == '|') c = ' ';
     std::istringstream in(bars);
     std::string token;
-    int row = first;
+    int row = 0;
     while (in >> token) {
         if (row >= song_rows) throw std::invalid_argument("melody longer than a pattern");
         if (token == "==") {
@@ -213,8 +213,8 @@ void kick_four(XmPattern& p, int vol, int from_bar = 0, int to_bar = 4) {
     for (int row = from_bar * bar; row < to_bar * bar; row += 4) kick(p, row, vol);
 }
 
-void snare_backbeat(XmPattern& p, int vol, int to_bar = 4) {
-    for (int b = 0; b < to_bar; ++b) {
+void snare_backbeat(XmPattern& p, int vol) {
+    for (int b = 0; b < 4; ++b) {
         snare(p, b * bar + 4, vol);
         snare(p, b * bar + 12, vol);
     }
@@ -337,13 +337,13 @@ void pad_stabs(XmPattern& p, const Progression& prog, int vol) {
 }
 
 // Sixteenth arpeggio up through the chord tones an octave above the pad.
-void arp_run(XmPattern& p, const Progression& prog, int vol, int ch = ch_arp) {
+void arp_run(XmPattern& p, const Progression& prog, int vol) {
     static const int shape[8] = {0, 1, 2, 1, 0, 1, 2, 3};
     for (int row = 0; row < song_rows; ++row) {
         const Chord& c = prog[row / bar];
         const int step = shape[row % 8];
         const int n = step < 3 ? c.tones[step] + 12 : c.tones[0] + 24;
-        put(p, ch, row, static_cast<uint8_t>(n), ins_arp, row % 4 == 0 ? vol : vol - 12);
+        put(p, ch_arp, row, static_cast<uint8_t>(n), ins_arp, row % 4 == 0 ? vol : vol - 12);
     }
 }
 
@@ -393,7 +393,7 @@ void hello(XmPattern& p) {
         for (int row = 1; row < 44; row += 7) effect(p, ch_pad1 + v, row, fx_volume_slide, 0x10);
     put(p, ch_bass, 32, main_progression()[2].bass, ins_bass, 22);
     put(p, ch_bass, 48, main_progression()[3].bass, ins_bass, 32);
-    melody(p, ch_arp, ins_arp, 28, theme_a, 12, 0);
+    melody(p, ch_arp, ins_arp, 28, theme_a, 12);
     echo(p, ch_arp, ch_echo, 3, 14);
 }
 
@@ -410,7 +410,7 @@ void fade(XmPattern& p) {
     kick_four(p, 40, 1, 4);
     for (int row = 32; row < song_rows; row += 2) closed_hat(p, row, row % 4 == 2 ? 30 : 18);
     snare_fill(p, 16, 12, 52);
-    melody(p, ch_arp, ins_arp, 26, theme_b, 12, 0);
+    melody(p, ch_arp, ins_arp, 26, theme_b, 12);
     echo(p, ch_arp, ch_echo, 3, 10);
 }
 
@@ -511,7 +511,7 @@ void heart(XmPattern& p) {
     for (int row = 52; row < song_rows; ++row) effect(p, ch_lead, row, fx_volume_slide, 0x02);
     vibrato_on_long_notes(p, ch_lead, 0x23, 8);
     echo(p, ch_lead, ch_echo, 6, 12);
-    arp_run(p, heart_progression(), 10, ch_arp);
+    arp_run(p, heart_progression(), 10);
 }
 
 // 12-14 "cred1", "cred3", "cred2": the credits; the chip arpeggio and a new
