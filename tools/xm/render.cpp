@@ -31,9 +31,7 @@ MODULE* render_load(const std::vector<uint8_t>& bytes) {
 
 RenderResult render_play(MODULE* module, unsigned chunk_frames, double max_seconds) {
     RenderResult r;
-    r.rate = md_mixfreq;
-    r.chunk_frames = chunk_frames;
-    const uint64_t max_frames = static_cast<uint64_t>(max_seconds * r.rate);
+    const uint64_t max_frames = static_cast<uint64_t>(max_seconds * md_mixfreq);
     std::vector<int16_t> chunk(static_cast<size_t>(chunk_frames) * 2);
     Player_Start(module);
     uint64_t frames = 0;

@@ -27,8 +27,6 @@ struct RenderResult {
     std::vector<uint64_t> position_frame;  // frame count at the end of the chunk that first showed each
     uint64_t end_frame = 0;                // frame count when Player_Active() turned false
     bool ended = false;                    // it did, before max_seconds
-    unsigned rate = 0;
-    unsigned chunk_frames = 0;
 };
 
 // Starts `module` and mixes it in chunks of `chunk_frames` stereo frames
