@@ -586,8 +586,6 @@ XmModule song_module() {
     m.channels = song_channels;
     m.speed = song_speed;
     m.bpm = song_bpm;
-    m.restart = 0;
-    m.linear_frequencies = true;
     m.instruments = synth_instruments();
 
     hello(s.add_pattern());            // 0

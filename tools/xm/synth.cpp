@@ -20,12 +20,12 @@ std::vector<double> sine_table(int size) {
 }
 
 // A tonal wave of `cycles` cycles of `period` frames. Harmonic n has the
-// amplitude amp(n, c) at cycle c; c stops advancing where the last
-// `loop_cycles` cycles begin, so the looped tail is one steady timbre.
+// amplitude amp(n, c) at cycle c; c stops advancing where the last cycle
+// begins, so the looped tail is one steady timbre.
 template <class Amplitude>
-std::vector<double> additive(int period, int cycles, int loop_cycles, int harmonics, Amplitude amp) {
+std::vector<double> additive(int period, int cycles, int harmonics, Amplitude amp) {
     const std::vector<double> table = sine_table(period);
-    const int settle = cycles - loop_cycles;
+    const int settle = cycles - 1;
     std::vector<double> wave(static_cast<size_t>(period) * static_cast<size_t>(cycles));
     for (size_t i = 0; i < wave.size(); ++i) {
         const double c = std::min(static_cast<double>(i) / period, static_cast<double>(settle));
@@ -211,7 +211,7 @@ XmInstrument synth_bass() {
     // Root C-2: 512 frames a cycle. A bright saw-like attack that settles
     // into a round tone with a strong fundamental.
     const int period = 512;
-    const std::vector<double> w = additive(period, 36, 1, 48, [](int n, double c) {
+    const std::vector<double> w = additive(period, 36, 48, [](int n, double c) {
         const double cutoff = 3.5 + 14.0 * std::exp(-c / 5.0);
         const double k = n / cutoff;
         return (n == 1 ? 1.6 : 1.0) / n / (1.0 + k * k * k * k);
@@ -249,7 +249,6 @@ XmInstrument synth_pad() {
     XmInstrument ins = one_sample_instrument("pad", tonal_sample("pad: three saws", w, loop, 49, 0.9));
     set_envelope(ins.volume_envelope, {{0, 0}, {12, 40}, {40, 58}, {90, 64}, {200, 54}}, 4);
     ins.fadeout = 0x280;
-    ins.vibrato_type = 0;
     ins.vibrato_sweep = 60;
     ins.vibrato_depth = 2;
     ins.vibrato_rate = 6;
@@ -260,14 +259,13 @@ XmInstrument synth_lead() {
     // Root C-5: 64 frames a cycle. A pulse of 30% duty whose top softens a
     // little after the attack; the instrument's own vibrato fades in.
     const int period = 64;
-    const std::vector<double> w = additive(period, 40, 1, 14, [](int n, double c) {
+    const std::vector<double> w = additive(period, 40, 14, [](int n, double c) {
         const double bright = 0.55 + 0.45 * std::exp(-c / 8.0);
         return std::sin(pi * n * 0.3) / n * std::pow(bright, n - 1);
     });
     XmInstrument ins = one_sample_instrument("lead", tonal_sample("lead: pulse", w, period, 61, 0.95));
     set_envelope(ins.volume_envelope, {{0, 0}, {1, 64}, {8, 56}, {40, 52}}, 3);
     ins.fadeout = 0x700;
-    ins.vibrato_type = 0;
     ins.vibrato_sweep = 48;
     ins.vibrato_depth = 5;
     ins.vibrato_rate = 10;
@@ -277,7 +275,7 @@ XmInstrument synth_lead() {
 XmInstrument synth_arp() {
     // Root C-5: a hollow square that plucks bright and mellows.
     const int period = 64;
-    const std::vector<double> w = additive(period, 24, 1, 13, [](int n, double c) {
+    const std::vector<double> w = additive(period, 24, 13, [](int n, double c) {
         if (n % 2 == 0) return 0.08 / n;
         const double cutoff = 4.0 + 9.0 * std::exp(-c / 6.0);
         return 1.0 / n / (1.0 + (n / cutoff) * (n / cutoff));

@@ -238,7 +238,7 @@ TEST(XmWriter, RejectsModulesItCannotWrite) {
     rejects("note map names a missing sample", [](XmModule& m) { m.instruments[0].sample_for_note[3] = 1; });
     rejects("name too long", [](XmModule& m) { m.name = "a name of more than twenty"; });
     EXPECT_EQ(xm_check(tiny_module()), "");
-    EXPECT_THROW(xm_cell(const_cast<XmPattern&>(tiny_module().patterns[0]), tiny_channels, 4, 0), std::out_of_range);
+    EXPECT_THROW(xm_cell(tiny_module().patterns[0], tiny_channels, 4, 0), std::out_of_range);
 }
 
 TEST(XmWriter, LoadsInLibmikmodWithTheSameStructure) {
