@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>

@@ -3,7 +3,6 @@
 #include "xmwriter.h"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 
