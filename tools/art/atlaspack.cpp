@@ -26,24 +26,6 @@ static void usage(FILE *to) {
             "  --header FILE   the header to write (default out.h)\n");
 }
 
-static bool read_list(const std::string &path, std::vector<std::string> &names, std::string &err) {
-    FILE *f = fopen(path.c_str(), "r");
-    if (!f) {
-        err = "cannot open " + path;
-        return false;
-    }
-    char line[512];
-    while (fgets(line, sizeof line, f)) {
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
-        size_t start = s.find_first_not_of(" \t");
-        if (start == std::string::npos || s[start] == '#') continue;
-        names.push_back(s.substr(start));
-    }
-    fclose(f);
-    return true;
-}
-
 static std::string base_name(const std::string &path) {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -93,7 +75,7 @@ int main(int argc, char **argv) {
     // Listed pictures come first, then those given on the command line.
     std::vector<std::string> names, files;
     if (!list.empty()) {
-        if (!read_list(list, names, err)) {
+        if (!atlas_read_list(list, names, err)) {
             fprintf(stderr, "atlaspack: %s\n", err.c_str());
             return 1;
         }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "tools/common/file_io.h"
+
 namespace {
 constexpr unsigned edge_gap = 1;   // texels before the first shelf and column
 constexpr unsigned frame_gap = 2;  // texels between neighbours
@@ -117,4 +119,21 @@ std::string atlas_header(const std::vector<packed_frame> &frames, const std::str
     }
     s += "};\n\n#endif\n";
     return s;
+}
+
+bool atlas_read_list(const std::string &path, std::vector<std::string> &names, std::string &err) {
+    std::vector<unsigned char> bytes;
+    if (!tool_read_file(path, bytes, err)) return false;
+    std::string text(bytes.begin(), bytes.end());
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string s = text.substr(at, end - at);
+        at = end + 1;
+        while (!s.empty() && (s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+        size_t start = s.find_first_not_of(" \t");
+        if (start == std::string::npos || s[start] == '#') continue;
+        names.push_back(s.substr(start));
+    }
+    return true;
 }

@@ -24,6 +24,11 @@ struct packed_frame {
 bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_image> &pictures, unsigned size,
                 std::vector<packed_frame> &frames, art_image &atlas, std::string &err);
 
+// Appends the picture names listed in the file at `path`, one a line. Blank
+// lines and lines whose first non-blank character is '#' are skipped; blanks
+// and a carriage return round a name are not part of it.
+bool atlas_read_list(const std::string &path, std::vector<std::string> &names, std::string &err);
+
 // The C header defining `tileset` for the frame rows.
 std::string atlas_header(const std::vector<packed_frame> &frames, const std::string &pngname);
 

@@ -60,15 +60,6 @@ const row table[25] = {
     {"cyanstar0.png", 837, 764, 11, 11, 17, 16, 40, 40},
 };
 
-std::vector<std::string> listed_names() {
-    std::vector<std::string> names;
-    std::ifstream in(root + "/assets/art/sprites.lst");
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty() && line[0] != '#') names.push_back(line);
-    return names;
-}
-
 // Draws every listed sprite and packs them as the regeneration target does.
 struct packed_atlas {
     std::vector<packed_frame> frames;
@@ -80,7 +71,8 @@ struct packed_atlas {
 const packed_atlas &regenerated() {
     static packed_atlas p = [] {
         packed_atlas r;
-        std::vector<std::string> names = listed_names();
+        std::vector<std::string> names;
+        if (!atlas_read_list(root + "/assets/art/sprites.lst", names, r.err)) return r;
         std::vector<art_image> pictures(names.size());
         for (size_t i = 0; i < names.size(); i++)
             if (!sprite_render(sprite_find(names[i]), ART_FONTDIR, pictures[i], r.err)) return r;
@@ -242,6 +234,19 @@ TEST(AtlasPacker, RejectsWhatCannotBeAFrame) {
     EXPECT_NE(err.find("does not fit"), std::string::npos) << err;
     EXPECT_FALSE(atlas_pack({"x", "x"}, {picture(2, 2, {0, 0, 2, 2}), picture(2, 2, {0, 0, 2, 2})}, 16, frames, atlas,
                             err));
+}
+
+TEST(AtlasPacker, ListSkipsCommentsAndBlanksAndTrimsNames) {
+    std::string path = testing::TempDir() + "art_list.lst";
+    std::string text = "# heading\r\n  bird.png \r\n\n\t# indented comment\n \t\r\n\t2 test.png\nlast.png";
+    std::string err;
+    ASSERT_TRUE(tool_write_file(path, text.data(), text.size(), err)) << err;
+    std::vector<std::string> names;
+    EXPECT_TRUE(atlas_read_list(path, names, err)) << err;
+    std::remove(path.c_str());
+    EXPECT_EQ(names, (std::vector<std::string>{"bird.png", "2 test.png", "last.png"}));
+    EXPECT_FALSE(atlas_read_list(path, names, err));
+    EXPECT_NE(err.find("art_list.lst"), std::string::npos) << err;
 }
 
 TEST(AtlasPacker, HeaderEscapesNamesAndCountsRows) {
