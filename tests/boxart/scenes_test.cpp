@@ -22,17 +22,9 @@ protected:
         for (int i = 0; i < 20; i++) {
             dbx_drawbox_create()->visible = kUntouched;
         }
-        xmtrack = 0;
-        xmrow = 0;
+        reset_director();
     }
-    void TearDown() override {
-        ev_first = 0;
-        ev_max = 0;
-        ev_pace = 2;
-        ev_beat1 = 0;
-        xmtrack = 0;
-        xmrow = 0;
-    }
+    void TearDown() override { reset_director(); }
     void at_beat(unsigned beat) {
         xmtrack = static_cast<int>(beat / 64);
         xmrow = static_cast<int>(beat % 64);
