@@ -38,11 +38,6 @@ protected:
         EXPECT_EQ(db.rotation, b.rotation) << "slot " << slot;
         EXPECT_EQ(memcmp(&extra[slot], &b.myextra, sizeof(extra_t)), 0) << "slot " << slot;
     }
-    void empty_pool() {
-        dbx_drawboxes = 0;
-        memset(dbx_drawbox, 0, sizeof dbx_drawbox);
-        memset(extra, 0, sizeof extra);
-    }
     scratch_dir dir;
 };
 
@@ -51,7 +46,7 @@ TEST_F(BoxartFile, SavedBoxesReadBackUnchangedAndVisible) {
     for (int i = 0; i < 5; i++) place(i, i, frames[i]);
     dbx_drawbox[3].visible = 0;  // visibility is not stored
     boxart_save("round.dat", 0, 5);
-    empty_pool();
+    empty_boxes();
     boxart_loadfile("round.dat");
     ASSERT_EQ(dbx_drawboxes, 5u);
     for (int i = 0; i < 5; i++) expect_box(i, i, frames[i]);
@@ -75,7 +70,7 @@ TEST_F(BoxartFile, ExampleBirdFileByteForByte) {
     boxart_save("bird.dat", 0, 1);
     EXPECT_EQ(read_bytes("bird.dat"), expected);
 
-    empty_pool();
+    empty_boxes();
     load_exact(expected);
     ASSERT_EQ(dbx_drawboxes, 1u);
     EXPECT_EQ(dbx_drawbox[0].frame, 0u);
@@ -148,7 +143,7 @@ TEST_F(BoxartFile, ThirtyTwoCharacterNameIsWrittenWholeAndReadAsThirtyOne) {
     ASSERT_EQ(bytes.size(), 82u);
     EXPECT_EQ(memcmp(&bytes[1], name32, 32), 0);
 
-    empty_pool();
+    empty_boxes();
     boxart_loadfile("long.dat");
     ASSERT_EQ(dbx_drawboxes, 1u);
     EXPECT_EQ(dbx_drawbox[0].frame, BOXART_NO_FRAME);  // the whole name matches nothing
@@ -156,7 +151,7 @@ TEST_F(BoxartFile, ThirtyTwoCharacterNameIsWrittenWholeAndReadAsThirtyOne) {
     // The first 31 characters are what the reader looks up.
     strncpy(dbx_frame[1].source_name, name32, 31);
     dbx_frame[1].source_name[31] = 0;
-    empty_pool();
+    empty_boxes();
     boxart_loadfile("long.dat");
     ASSERT_EQ(dbx_drawboxes, 1u);
     EXPECT_EQ(dbx_drawbox[0].frame, 1u);
@@ -191,7 +186,7 @@ TEST_F(BoxartFile, UnknownFrameNamesKeepTheirBoxesWithoutAFrame) {
     EXPECT_EQ(saved[213], 1);
     EXPECT_TRUE(std::equal(no_name.begin(), no_name.end(), saved.begin() + 214));
 
-    empty_pool();
+    empty_boxes();
     boxart_loadfile("nofr.dat");
     ASSERT_EQ(dbx_drawboxes, 4u);
     expect_box(0, 0, BOXART_NO_FRAME);
@@ -216,7 +211,7 @@ TEST_F(BoxartFile, ShortFilesAndCutItemsLoadOnlyWholeItems) {
     for (size_t cut = 33; cut < BOXART_BOX_ITEM; cut++) {
         std::vector<unsigned char> bytes = box;
         bytes.insert(bytes.end(), box.begin(), box.begin() + static_cast<long>(cut));
-        empty_pool();
+        empty_boxes();
         load_exact(bytes);
         EXPECT_EQ(dbx_drawboxes, 1u) << "cut at " << cut;
     }

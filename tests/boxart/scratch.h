@@ -37,13 +37,17 @@ inline void load_exact(const std::vector<unsigned char> &bytes) {
     boxart_load(copy.data(), static_cast<int>(copy.size()));
 }
 
-// An empty drawbox pool, zeroed animation table and a frame pool holding the
-// given names.
-inline void reset_pools(const std::vector<std::string> &frame_names) {
+// An empty drawbox pool and a zeroed animation table.
+inline void empty_boxes() {
     dbx_drawboxes = 0;
     dbx_reuse_drawboxes = 0;
     memset(dbx_drawbox, 0, sizeof dbx_drawbox);
     memset(extra, 0, sizeof extra);
+}
+
+// Empty boxes and a frame pool holding the given names.
+inline void reset_pools(const std::vector<std::string> &frame_names) {
+    empty_boxes();
     memset(dbx_frame, 0, sizeof dbx_frame);
     dbx_frames = 0;
     for (const std::string &name : frame_names) {
