@@ -2,7 +2,6 @@
 // table header that describes it.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 

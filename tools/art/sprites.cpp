@@ -12,7 +12,6 @@
 #include FT_FREETYPE_H
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
