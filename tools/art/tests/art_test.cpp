@@ -16,10 +16,7 @@
 #include "sprites.h"
 #include "tools/common/file_io.h"
 
-#if __has_include("drawboxlib/drawboxlib.h")
 #include "out.h"
-#define ART_HAVE_TILESET 1
-#endif
 
 namespace {
 
@@ -291,7 +288,6 @@ TEST(CommittedAtlas, EveryFrameRectangleHoldsItsPicture) {
     }
 }
 
-#ifdef ART_HAVE_TILESET
 TEST(CommittedAtlas, CompiledTableMatches) {
     ASSERT_EQ(sizeof tileset / sizeof tileset[0], 25u);
     for (size_t i = 0; i < 25; i++) {
@@ -304,7 +300,6 @@ TEST(CommittedAtlas, CompiledTableMatches) {
         expect_geometry(f, r);
     }
 }
-#endif
 
 TEST(Regeneration, AtlasAndHeaderGiveTheCommittedBytes) {
     const packed_atlas &p = regenerated();
