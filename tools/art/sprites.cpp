@@ -35,7 +35,7 @@ constexpr rgba shadow_dark = hex(0x05030c);
 // A fill: a flat colour or a linear/radial gradient in design coordinates.
 struct paint {
     enum kind_t { solid, linear, radial } kind = solid;
-    double x0 = 0, y0 = 0, r0 = 0, x1 = 0, y1 = 0, r1 = 0;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0, r1 = 0;  // a radial gradient starts at a point
     std::vector<std::pair<double, rgba>> stops;
 };
 
@@ -68,7 +68,6 @@ paint rgrad(double cx, double cy, double r, std::vector<std::pair<double, rgba>>
     p.kind = paint::radial;
     p.x0 = p.x1 = cx;
     p.y0 = p.y1 = cy;
-    p.r0 = 0;
     p.r1 = r;
     p.stops = std::move(stops);
     return p;
@@ -82,7 +81,7 @@ void set_paint(cairo_t *cr, const paint &p) {
     }
     cairo_pattern_t *pat = p.kind == paint::linear
                                ? cairo_pattern_create_linear(p.x0, p.y0, p.x1, p.y1)
-                               : cairo_pattern_create_radial(p.x0, p.y0, p.r0, p.x1, p.y1, p.r1);
+                               : cairo_pattern_create_radial(p.x0, p.y0, 0, p.x1, p.y1, p.r1);
     for (auto &s : p.stops) cairo_pattern_add_color_stop_rgba(pat, s.first, s.second.r, s.second.g, s.second.b, s.second.a);
     cairo_set_source(cr, pat);
     cairo_pattern_destroy(pat);
@@ -268,7 +267,7 @@ void shape(canvas &c, const path_fn &build, const paint &fill, unsigned flags, d
     }
     if (c.pass == pass_shadow) {
         if (!(flags & bounds) || (flags & cut)) return;
-        cairo_matrix_t shifted = c.fit, shift;
+        cairo_matrix_t shifted, shift;
         cairo_matrix_init_translate(&shift, c.shadow, c.shadow);
         cairo_matrix_multiply(&shifted, &c.fit, &shift);
         cairo_set_matrix(cr, &shifted);
