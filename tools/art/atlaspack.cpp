@@ -84,14 +84,13 @@ int main(int argc, char **argv) {
         files.push_back(p);
         names.push_back(base_name(p));
     }
-    paths = files;
-    if (paths.empty()) {
+    if (files.empty()) {
         fprintf(stderr, "atlaspack: no pictures given (try --help)\n");
         return 2;
     }
-    std::vector<art_image> pictures(paths.size());
-    for (size_t i = 0; i < paths.size(); i++)
-        if (!art_png_read(paths[i], pictures[i], err)) {
+    std::vector<art_image> pictures(files.size());
+    for (size_t i = 0; i < files.size(); i++)
+        if (!art_png_read(files[i], pictures[i], err)) {
             fprintf(stderr, "atlaspack: %s\n", err.c_str());
             return 1;
         }
