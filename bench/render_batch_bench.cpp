@@ -7,12 +7,6 @@
 
 #include <cstring>
 
-// The engine calls back into a platform and an application; the batch
-// builder needs neither.
-void dbx_platform_init_window(void) {}
-void dbx_platform_swapbuffers(void) {}
-dbx_image_t *dbx_loadpng(const char *, const unsigned char *, int) { return nullptr; }
-
 namespace {
 
 void fill_pool(float rotation_step) {

@@ -82,6 +82,7 @@ int32_t dbx_window_width, dbx_window_height;
 int32_t dbx_fixed_width, dbx_fixed_height;
 int32_t dbx_viewport_left, dbx_viewport_right, dbx_viewport_top, dbx_viewport_bottom;
 int32_t dbx_viewport_width, dbx_viewport_height;
+int32_t dbx_viewport_originx, dbx_viewport_originy;
 int dbx_alphamode;
 
 static void env_number(const char *name, int32_t *value) {
@@ -118,7 +119,7 @@ void dbx_init(void) {
 void dbx_setviewport(void) {
     bool fixed = dbx_fixed_width > 0 && dbx_fixed_height > 0;
     if (!fixed) {
-        glViewport(0, 0, dbx_screen_width, dbx_screen_height);
+        glViewport(dbx_viewport_originx, dbx_viewport_originy, dbx_screen_width, dbx_screen_height);
     } else {
         float sx = static_cast<float>(dbx_screen_width) / static_cast<float>(dbx_fixed_width);
         float sy = static_cast<float>(dbx_screen_height) / static_cast<float>(dbx_fixed_height);
@@ -135,10 +136,12 @@ void dbx_setviewport(void) {
         dbx_viewport_bottom = dbx_screen_height - top;
         dbx_viewport_width = dbx_screen_width - 2 * left;
         dbx_viewport_height = dbx_screen_height - 2 * top;
-        glViewport(left, top, dbx_viewport_width, dbx_viewport_height);
+        glViewport(dbx_viewport_originx + left, dbx_viewport_originy + top, dbx_viewport_width,
+                   dbx_viewport_height);
         glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
         glEnable(GL_SCISSOR_TEST);
-        glScissor(dbx_screen_width - dbx_viewport_right, dbx_screen_height - dbx_viewport_bottom,
+        glScissor(dbx_viewport_originx + dbx_screen_width - dbx_viewport_right,
+                  dbx_viewport_originy + dbx_screen_height - dbx_viewport_bottom,
                   dbx_viewport_right - dbx_viewport_left, dbx_viewport_bottom - dbx_viewport_top);
     }
     glMatrixMode(GL_PROJECTION);

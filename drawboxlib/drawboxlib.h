@@ -106,6 +106,10 @@ extern int32_t dbx_window_width, dbx_window_height;
 extern int32_t dbx_fixed_width, dbx_fixed_height;
 extern int32_t dbx_viewport_left, dbx_viewport_right, dbx_viewport_top, dbx_viewport_bottom;
 extern int32_t dbx_viewport_width, dbx_viewport_height;
+// Where the engine's screen lies in the GL surface, in GL window pixels (x
+// from the left, y from the bottom): added to every glViewport and glScissor
+// of dbx_setviewport. 0 unless a platform layer draws into a bigger surface.
+extern int32_t dbx_viewport_originx, dbx_viewport_originy;
 extern int dbx_alphamode;
 
 void dbx_init(void);

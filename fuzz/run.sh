@@ -1,7 +1,8 @@
 #!/bin/bash
-# Builds the box art fuzz target with clang's libFuzzer, ASan and UBSan in a
-# temporary folder and runs it for SECONDS seconds (default 20) on a seed
-# corpus made here. Exits non-zero when the fuzzer finds a crash, keeping the
+# Builds the box art fuzz target (the CMake target boxart_fuzz, configured
+# with DBX_FUZZ=ON) with clang's libFuzzer, ASan and UBSan in a temporary
+# folder and runs it for SECONDS seconds (default 20) on a seed corpus made
+# here. Exits non-zero when the fuzzer finds a crash, keeping the
 # folder with the crashing input.
 #
 #   fuzz/run.sh [SECONDS]     (from anywhere; needs clang++ and libFuzzer)
@@ -14,19 +15,15 @@ work=$(mktemp -d /tmp/boxart-fuzz-XXXXXX)
 keep=0
 trap '[ "$keep" = 1 ] || rm -rf "$work"' EXIT
 
-libs="-llodepng"
-for pkg in glesv1_cm egl; do
-    if pkg-config --exists "$pkg" 2>/dev/null; then libs="$libs $(pkg-config --libs "$pkg")"; fi
-done
-
 echo "building the fuzz target in $work"
-"$cxx" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$root" -I"$root/tools/boxart" \
-    "$root/fuzz/boxart_fuzz.cpp" "$root/fuzz/app_stub.cpp" "$root/boxart.cpp" \
-    "$root/tools/boxart/boxart_text.cpp" "$root/drawboxlib/drawboxlib.cpp" \
-    "$root/drawboxlib/platforms/loop.cpp" "$root/drawboxlib/platforms/common.cpp" \
-    "$root/drawboxlib/platforms/headless.cpp" \
-    $libs -o "$work/boxart_fuzz"
+cxx_path=$(command -v "$cxx") || { echo "no $cxx: the fuzz target needs clang++ and libFuzzer" >&2; exit 1; }
+cc_path=$(command -v "${CC_FUZZ:-clang}") || { echo "no ${CC_FUZZ:-clang}" >&2; exit 1; }
+cmake -S "$root" -B "$work/build" -DCMAKE_CXX_COMPILER="$cxx_path" -DCMAKE_C_COMPILER="$cc_path" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDBX_FUZZ=ON -DBUILD_TESTING=OFF -DDBX_TOOLS=OFF > "$work/configure.log" ||
+    { cat "$work/configure.log" >&2; exit 1; }
+cmake --build "$work/build" --target boxart_fuzz -j"$(nproc)" > "$work/build.log" 2>&1 ||
+    { tail -30 "$work/build.log" >&2; exit 1; }
+fuzzer="$work/build/fuzz/boxart_fuzz"
 
 # Seeds: little-endian items written byte by byte.
 le32() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $((($1 >> 8) & 255)))\\x$(printf %02x $((($1 >> 16) & 255)))\\x$(printf %02x $((($1 >> 24) & 255)))"; }
@@ -44,7 +41,7 @@ mkdir "$work/corpus"
 
 mkdir "$work/new"
 echo "fuzzing for $seconds seconds"
-if ! "$work/boxart_fuzz" -max_total_time="$seconds" -max_len=66000 -print_final_stats=1 \
+if ! "$fuzzer" -max_total_time="$seconds" -max_len=66000 -print_final_stats=1 \
         -artifact_prefix="$work/" "$work/new" "$work/corpus"; then
     keep=1
     echo "the fuzzer found a failure; inputs kept in $work" >&2

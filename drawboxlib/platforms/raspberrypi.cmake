@@ -3,25 +3,27 @@
 # installed they are used; elsewhere the layer runs unmodified on the
 # emulated display in videocore/, drawn by Mesa's EGL without a screen.
 #
-# Sets DBX_RPI_SOURCES, DBX_RPI_LIBS and DBX_RPI_NATIVE; on the legacy stack
-# also the target dbx_gles (the Pi's OpenGL ES library).
-
-set(DBX_RPI_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/raspberrypi.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/rawmouse.cpp)
+# Makes the OBJECT library dbx_platform_rpi and the VideoCore a program links
+# beside it: dbx_videocore (the Pi's libraries, or the plain stand-in) and,
+# off the Pi, dbx_videocore_test (the stand-in with its call log and failure
+# injection, for the tests only). Sets DBX_RPI_NATIVE; on the legacy stack
+# also makes dbx_gles (the Pi's OpenGL ES library).
 
 find_path(BCM_HOST_INCLUDE_DIR bcm_host.h PATHS /opt/vc/include NO_CACHE)
 find_library(BCM_HOST_LIBRARY bcm_host PATHS /opt/vc/lib NO_CACHE)
+
+# What the layer's sources compile against: bcm_host.h and EGL.
+add_library(dbx_videocore_api INTERFACE)
 
 if(BCM_HOST_INCLUDE_DIR AND BCM_HOST_LIBRARY)
   set(DBX_RPI_NATIVE TRUE)
   find_library(BRCM_EGL_LIBRARY NAMES brcmEGL EGL PATHS /opt/vc/lib NO_CACHE)
   find_library(BRCM_GLES_LIBRARY NAMES brcmGLESv2 GLESv2 PATHS /opt/vc/lib NO_CACHE)
-  add_library(dbx_videocore INTERFACE)
-  target_include_directories(dbx_videocore INTERFACE
+  target_include_directories(dbx_videocore_api INTERFACE
     ${BCM_HOST_INCLUDE_DIR}
     ${BCM_HOST_INCLUDE_DIR}/interface/vcos/pthreads
     ${BCM_HOST_INCLUDE_DIR}/interface/vmcs_host/linux)
+  add_library(dbx_videocore INTERFACE)
   target_link_libraries(dbx_videocore INTERFACE
     ${BCM_HOST_LIBRARY} ${BRCM_EGL_LIBRARY} ${BRCM_GLES_LIBRARY})
   # The engine draws with the Pi's own OpenGL ES too (it holds the 1.1 entry
@@ -34,14 +36,24 @@ else()
   # The stand-in: bcm_host.h and the display manager over an emulated
   # display, and the EGL calls that involve a display-manager window
   # redirected by the linker onto Mesa's surfaceless EGL with pbuffers.
-  add_library(dbx_videocore STATIC ${CMAKE_CURRENT_LIST_DIR}/videocore/standin.cpp)
-  target_include_directories(dbx_videocore PUBLIC ${CMAKE_CURRENT_LIST_DIR}/videocore)
+  target_include_directories(dbx_videocore_api INTERFACE ${CMAKE_CURRENT_LIST_DIR}/videocore)
   # Native window handles are pointers, as in the Pi's own EGL headers.
-  target_compile_definitions(dbx_videocore PUBLIC EGL_NO_PLATFORM_SPECIFIC_TYPES)
-  target_link_libraries(dbx_videocore PUBLIC PkgConfig::EGL PkgConfig::GLES1 lodepng_pkg)
-  target_link_options(dbx_videocore INTERFACE
+  target_compile_definitions(dbx_videocore_api INTERFACE EGL_NO_PLATFORM_SPECIFIC_TYPES)
+  set(dbx_egl_wraps
     "LINKER:--wrap=eglGetDisplay,--wrap=eglInitialize,--wrap=eglChooseConfig,--wrap=eglCreateContext"
-    "LINKER:--wrap=eglCreateWindowSurface,--wrap=eglMakeCurrent,--wrap=eglSwapBuffers,--wrap=glGetError")
+    "LINKER:--wrap=eglCreateWindowSurface,--wrap=eglMakeCurrent,--wrap=eglSwapBuffers")
+  foreach(variant dbx_videocore dbx_videocore_test)
+    add_library(${variant} STATIC ${CMAKE_CURRENT_LIST_DIR}/videocore/standin.cpp)
+    target_link_libraries(${variant} PUBLIC dbx_videocore_api PkgConfig::EGL PkgConfig::GLES1 lodepng_pkg)
+    target_link_options(${variant} INTERFACE ${dbx_egl_wraps})
+  endforeach()
+  # The tests' instruments: the call log, the arguments seen, and steps made
+  # to fail on request (glGetError among them).
+  target_compile_definitions(dbx_videocore_test PUBLIC DBX_STANDIN_INSTRUMENTS)
+  target_link_options(dbx_videocore_test INTERFACE "LINKER:--wrap=glGetError")
 endif()
 
-set(DBX_RPI_LIBS dbx_videocore)
+add_library(dbx_platform_rpi OBJECT
+  ${CMAKE_CURRENT_LIST_DIR}/raspberrypi.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/rawmouse.cpp)
+target_link_libraries(dbx_platform_rpi PUBLIC drawboxlib dbx_videocore_api)

@@ -9,9 +9,8 @@
 // the surface SDL hands out is bigger than the area (overscan margins, or a
 // console that shows every window at the display mode's size), the area is
 // placed inside it as the firmware layer would be placed on the display, and
-// the engine still sees a screen of exactly the area's size: its glViewport
-// and glScissor calls are shifted by the area's offset (sdl.cmake links
-// them through the two wrappers below).
+// the engine still sees a screen of exactly the area's size: the layer sets
+// the engine's viewport origin to the area's corner.
 #include "../drawboxlib.h"
 
 #include <SDL.h>
@@ -30,18 +29,6 @@ static int refresh_hz;            // of the display, for pacing without a vertic
 static bool self_paced;
 static int frames_seen;
 static Uint64 count_start, next_swap;
-
-extern "C" {
-void __real_glViewport(GLint x, GLint y, GLsizei width, GLsizei height);
-void __real_glScissor(GLint x, GLint y, GLsizei width, GLsizei height);
-
-void __wrap_glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
-    __real_glViewport(x + area_x, y + area_gl_y, width, height);
-}
-void __wrap_glScissor(GLint x, GLint y, GLsizei width, GLsizei height) {
-    __real_glScissor(x + area_x, y + area_gl_y, width, height);
-}
-}
 
 // Nothing to show the intro on: say so once, point at the offline renderer
 // and stop. This is not a crash, and not a success either.
@@ -87,6 +74,8 @@ static void place_area(int *width, int *height) {
     *width = w;
     *height = h;
     area_gl_y = surface_h - area_y - *height;
+    dbx_viewport_originx = area_x;
+    dbx_viewport_originy = area_gl_y;
 }
 
 // Opening a second time (tests do) replaces the first window.
@@ -182,12 +171,12 @@ void dbx_platform_init_window(void) {
         glClear(GL_COLOR_BUFFER_BIT);
         if (margins) {
             glEnable(GL_SCISSOR_TEST);  // also keeps the engine's clears off the margins
-            glScissor(0, 0, width, height);
+            glScissor(area_x, area_gl_y, width, height);
         }
         glClearColor(0.15f, 0.25f, 0.35f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT);
     }
-    glViewport(0, 0, width, height);
+    glViewport(area_x, area_gl_y, width, height);
 
     dbx_screen_width = width;
     dbx_screen_height = height;

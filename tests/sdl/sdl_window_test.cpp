@@ -108,16 +108,23 @@ TEST_F(SdlWindow, OverscanLeavesBlackMarginsAndShiftsTheEnginesViewport) {
     EXPECT_TRUE(is_first_clear(sdl_test_pixel(500, 744)));
     EXPECT_TRUE(is_black(sdl_test_pixel(500, 745)));
 
-    // The engine works in area pixels; its calls land inside the area, and
-    // its clears stay inside it.
-    glViewport(10, 20, 30, 40);
-    EXPECT_EQ(gl_box(GL_VIEWPORT), (box{61, 43, 30, 40}));
-    glScissor(0, 0, 922, 722);
-    EXPECT_EQ(gl_box(GL_SCISSOR_BOX), (box{51, 23, 922, 722}));
+    // The engine works in area pixels; its viewport and scissor land inside
+    // the area (here letterboxed: 180 rows of bars above and below), and its
+    // clears stay inside them.
+    EXPECT_EQ(dbx_viewport_originx, 51);
+    EXPECT_EQ(dbx_viewport_originy, 23);
+    dbx_fixed_width = 922;
+    dbx_fixed_height = 361;
+    dbx_setviewport();
+    EXPECT_EQ(gl_box(GL_VIEWPORT), (box{51, 203, 922, 362}));
+    EXPECT_EQ(gl_box(GL_SCISSOR_BOX), (box{51, 203, 922, 362}));
     glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
-    EXPECT_TRUE(is_black(sdl_test_pixel(50, 22)));
-    EXPECT_EQ(sdl_test_pixel(51, 23).r, 255);
+    EXPECT_TRUE(is_black(sdl_test_pixel(50, 203)));
+    EXPECT_TRUE(is_first_clear(sdl_test_pixel(51, 202)));
+    EXPECT_EQ(sdl_test_pixel(51, 203).r, 255);
+    EXPECT_EQ(sdl_test_pixel(972, 564).r, 255);
+    EXPECT_TRUE(is_first_clear(sdl_test_pixel(972, 565)));
 }
 
 TEST_F(SdlWindow, OverscanThatLeavesNoRoomStillGivesAnArea) {

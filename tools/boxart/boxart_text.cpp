@@ -3,7 +3,7 @@
 // boxart_encode_frame); this file only turns items into lines and back.
 #include "boxart_text.h"
 
-#include "boxart.h"
+#include "boxart_format.h"
 
 #include <cerrno>
 #include <cstdarg>

@@ -29,7 +29,9 @@ EGLSurface __real_eglCreateWindowSurface(EGLDisplay dpy, EGLConfig config, EGLNa
                                          const EGLint *attrib_list);
 EGLBoolean __real_eglMakeCurrent(EGLDisplay dpy, EGLSurface draw, EGLSurface read, EGLContext ctx);
 EGLBoolean __real_eglSwapBuffers(EGLDisplay dpy, EGLSurface surface);
+#ifdef DBX_STANDIN_INSTRUMENTS
 GLenum __real_glGetError(void);
+#endif
 }
 
 namespace {
@@ -51,6 +53,10 @@ struct window_surface {
 std::vector<window_surface> surfaces;
 
 EGLDisplay surfaceless = EGL_NO_DISPLAY;
+
+// The tests' instruments: the call log, the arguments of the latest calls
+// and a step made to fail. A program without them runs the same emulation.
+#ifdef DBX_STANDIN_INSTRUMENTS
 std::string failing;
 standin_args_t args;
 const char *calls[MAX_CALLS];
@@ -61,6 +67,12 @@ void called(const char *name) {
 }
 
 bool fails(const char *step) { return !failing.empty() && failing == step; }
+#define RECORD(...) (__VA_ARGS__)
+#else
+void called(const char *) {}
+bool fails(const char *) { return false; }
+#define RECORD(...) static_cast<void>(0)
+#endif
 
 void need_display(void) {
     if (display_width) return;
@@ -172,16 +184,16 @@ int standin_save_screen(const char *path) {
 
 unsigned long standin_swaps(void) { return swaps; }
 
-void standin_fail_step(const char *step) { failing = step ? step : ""; }
-
+#ifdef DBX_STANDIN_INSTRUMENTS
 const standin_element_t *standin_last_element(void) {
     return elements.empty() ? nullptr : &elements.back();
 }
-
+void standin_fail_step(const char *step) { failing = step ? step : ""; }
 const standin_args_t *standin_args(void) { return &args; }
 int standin_call_count(void) { return call_count; }
 const char *standin_call(int i) { return i >= 0 && i < call_count ? calls[i] : nullptr; }
 void standin_clear_calls(void) { call_count = 0; }
+#endif
 
 // ---------------------------------------------------------------- host interface
 
@@ -196,7 +208,7 @@ void bcm_host_deinit(void) { called("bcm_host_deinit"); }
 
 int32_t graphics_get_display_size(const uint16_t display_number, uint32_t *width, uint32_t *height) {
     called("graphics_get_display_size");
-    args.size_display = display_number;
+    RECORD(args.size_display = display_number);
     if (fails("graphics_get_display_size") || display_number != 0) return -1;
     need_display();
     *width = display_width;
@@ -206,14 +218,14 @@ int32_t graphics_get_display_size(const uint16_t display_number, uint32_t *width
 
 DISPMANX_DISPLAY_HANDLE_T vc_dispmanx_display_open(uint32_t device) {
     called("vc_dispmanx_display_open");
-    args.open_device = device;
+    RECORD(args.open_device = device);
     return device == 0 ? 1 : DISPMANX_NO_HANDLE;
 }
 
-DISPMANX_UPDATE_HANDLE_T vc_dispmanx_update_start(int32_t priority) {
+DISPMANX_UPDATE_HANDLE_T vc_dispmanx_update_start([[maybe_unused]] int32_t priority) {
     static DISPMANX_UPDATE_HANDLE_T next = 1;
     called("vc_dispmanx_update_start");
-    args.update_priority = priority;
+    RECORD(args.update_priority = priority);
     return next++;
 }
 
@@ -242,9 +254,9 @@ DISPMANX_ELEMENT_HANDLE_T vc_dispmanx_element_add(DISPMANX_UPDATE_HANDLE_T updat
     return static_cast<DISPMANX_ELEMENT_HANDLE_T>(elements.size());
 }
 
-int vc_dispmanx_update_submit_sync(DISPMANX_UPDATE_HANDLE_T update) {
+int vc_dispmanx_update_submit_sync([[maybe_unused]] DISPMANX_UPDATE_HANDLE_T update) {
     called("vc_dispmanx_update_submit_sync");
-    args.submitted = update;
+    RECORD(args.submitted = update);
     return 0;
 }
 
@@ -252,7 +264,7 @@ int vc_dispmanx_update_submit_sync(DISPMANX_UPDATE_HANDLE_T update) {
 
 EGLDisplay __wrap_eglGetDisplay(EGLNativeDisplayType display_id) {
     called("eglGetDisplay");
-    args.display_id = display_id;
+    RECORD(args.display_id = display_id);
     if (fails("eglGetDisplay")) return EGL_NO_DISPLAY;
     if (display_id != EGL_DEFAULT_DISPLAY) return __real_eglGetDisplay(display_id);
     if (surfaceless == EGL_NO_DISPLAY)
@@ -262,8 +274,8 @@ EGLDisplay __wrap_eglGetDisplay(EGLNativeDisplayType display_id) {
 
 EGLBoolean __wrap_eglInitialize(EGLDisplay dpy, EGLint *major, EGLint *minor) {
     called("eglInitialize");
-    args.initialize_major_given = major != nullptr;
-    args.initialize_minor_given = minor != nullptr;
+    RECORD(args.initialize_major_given = major != nullptr);
+    RECORD(args.initialize_minor_given = minor != nullptr);
     if (fails("eglInitialize")) return EGL_FALSE;
     return __real_eglInitialize(dpy, major, minor);
 }
@@ -278,19 +290,21 @@ EGLBoolean __wrap_eglChooseConfig(EGLDisplay dpy, const EGLint *attrib_list, EGL
         while (n < 31 && attrib_list[n] != EGL_NONE) n += 2;
         n = n > 30 ? 30 : n;
     }
+#ifdef DBX_STANDIN_INSTRUMENTS
     memset(args.choose_attribs, 0, sizeof args.choose_attribs);
     if (attrib_list) memcpy(args.choose_attribs, attrib_list, static_cast<size_t>(n) * sizeof(EGLint));
     args.choose_attribs[n] = EGL_NONE;
-    args.choose_config_size = config_size;
-    args.choose_num_config_given = num_config != nullptr;
+#endif
+    RECORD(args.choose_config_size = config_size);
+    RECORD(args.choose_num_config_given = num_config != nullptr);
     if (fails("eglChooseConfig")) return EGL_FALSE;
     if (dpy != surfaceless || surfaceless == EGL_NO_DISPLAY)
         return __real_eglChooseConfig(dpy, attrib_list, configs, config_size, num_config);
     EGLint mapped[34];
     bool surface_type = false;
     for (int i = 0; i < n; i += 2) {
-        mapped[i] = args.choose_attribs[i];
-        mapped[i + 1] = args.choose_attribs[i + 1];
+        mapped[i] = attrib_list[i];
+        mapped[i + 1] = attrib_list[i + 1];
         if (mapped[i] == EGL_SURFACE_TYPE && (mapped[i + 1] & EGL_WINDOW_BIT)) {
             mapped[i + 1] = (mapped[i + 1] & ~EGL_WINDOW_BIT) | EGL_PBUFFER_BIT;
         }
@@ -307,8 +321,8 @@ EGLBoolean __wrap_eglChooseConfig(EGLDisplay dpy, const EGLint *attrib_list, EGL
 EGLContext __wrap_eglCreateContext(EGLDisplay dpy, EGLConfig config, EGLContext share_context,
                                    const EGLint *attrib_list) {
     called("eglCreateContext");
-    args.context_share = share_context;
-    args.context_attribs_given = attrib_list != nullptr;
+    RECORD(args.context_share = share_context);
+    RECORD(args.context_attribs_given = attrib_list != nullptr);
     if (fails("eglCreateContext")) return EGL_NO_CONTEXT;
     return __real_eglCreateContext(dpy, config, share_context, attrib_list);
 }
@@ -316,13 +330,13 @@ EGLContext __wrap_eglCreateContext(EGLDisplay dpy, EGLConfig config, EGLContext 
 EGLSurface __wrap_eglCreateWindowSurface(EGLDisplay dpy, EGLConfig config, EGLNativeWindowType win,
                                          const EGLint *attrib_list) {
     called("eglCreateWindowSurface");
-    args.window_attribs_given = attrib_list != nullptr;
+    RECORD(args.window_attribs_given = attrib_list != nullptr);
     if (fails("eglCreateWindowSurface")) return EGL_NO_SURFACE;
     if (dpy != surfaceless || surfaceless == EGL_NO_DISPLAY)
         return __real_eglCreateWindowSurface(dpy, config, win, attrib_list);
     if (!win) return EGL_NO_SURFACE;
     const EGL_DISPMANX_WINDOW_T *window = static_cast<const EGL_DISPMANX_WINDOW_T *>(win);
-    args.window = *window;
+    RECORD(args.window = *window);
     const EGLint size[] = {EGL_WIDTH, window->width, EGL_HEIGHT, window->height, EGL_NONE};
     EGLSurface surface = eglCreatePbufferSurface(dpy, config, size);
     if (surface == EGL_NO_SURFACE) return EGL_NO_SURFACE;
@@ -332,9 +346,9 @@ EGLSurface __wrap_eglCreateWindowSurface(EGLDisplay dpy, EGLConfig config, EGLNa
 
 EGLBoolean __wrap_eglMakeCurrent(EGLDisplay dpy, EGLSurface draw, EGLSurface read, EGLContext ctx) {
     called("eglMakeCurrent");
-    args.current_draw = draw;
-    args.current_read = read;
-    args.current_context = ctx;
+    RECORD(args.current_draw = draw);
+    RECORD(args.current_read = read);
+    RECORD(args.current_context = ctx);
     if (fails("eglMakeCurrent")) return EGL_FALSE;
     return __real_eglMakeCurrent(dpy, draw, read, ctx);
 }
@@ -353,9 +367,11 @@ EGLBoolean __wrap_eglSwapBuffers(EGLDisplay dpy, EGLSurface surface) {
     return __real_eglSwapBuffers(dpy, surface);
 }
 
+#ifdef DBX_STANDIN_INSTRUMENTS
 GLenum __wrap_glGetError(void) {
     if (fails("glGetError")) return GL_INVALID_OPERATION;
     return __real_glGetError();
 }
+#endif
 
 }  // extern "C"

@@ -31,15 +31,7 @@ int standin_save_screen(const char *path);  // PNG; 0 on success
 int standin_save_png(const char *path, const unsigned char *rgba, uint32_t width, uint32_t height);
 unsigned long standin_swaps(void);
 
-// ---------------------------------------------------------------- failures
-// Makes the named step fail from now on until cleared with a null or empty
-// name: "eglGetDisplay", "eglInitialize", "eglChooseConfig",
-// "eglCreateContext", "graphics_get_display_size", "eglCreateWindowSurface",
-// "eglMakeCurrent", or "glGetError" (which then reports GL_INVALID_OPERATION).
-void standin_fail_step(const char *step);
-
-// ---------------------------------------------------------------- what was called
-
+// An element added to the display, as the call gave it.
 typedef struct {
     DISPMANX_UPDATE_HANDLE_T update;
     DISPMANX_DISPLAY_HANDLE_T display;
@@ -51,6 +43,19 @@ typedef struct {
     int alpha_given, clamp_given;
     DISPMANX_TRANSFORM_T transform;
 } standin_element_t;
+
+#ifdef DBX_STANDIN_INSTRUMENTS
+// The instruments below are compiled into the tests' copy of the stand-in
+// only (dbx_videocore_test), never into a program.
+
+// ---------------------------------------------------------------- failures
+// Makes the named step fail from now on until cleared with a null or empty
+// name: "eglGetDisplay", "eglInitialize", "eglChooseConfig",
+// "eglCreateContext", "graphics_get_display_size", "eglCreateWindowSurface",
+// "eglMakeCurrent", or "glGetError" (which then reports GL_INVALID_OPERATION).
+void standin_fail_step(const char *step);
+
+// ---------------------------------------------------------------- what was called
 
 typedef struct {
     uint16_t size_display;       // graphics_get_display_size
@@ -78,5 +83,7 @@ const standin_args_t *standin_args(void);
 int standin_call_count(void);
 const char *standin_call(int i);
 void standin_clear_calls(void);
+
+#endif  // DBX_STANDIN_INSTRUMENTS
 
 #endif
