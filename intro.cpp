@@ -221,6 +221,24 @@ static constexpr schedule_row schedule[] = {
 
 void extrareset(void) { memset(extra, 0, sizeof extra); }
 
+void intro_reset(void) {
+    currentscene = -1;
+    lasttrack = -2;
+    quit = 0;
+    skip_scene_create = 0;
+    bg = 0;
+    sound = 1;
+    ev_first = 0;
+    ev_max = 0;
+    ev_pace = 2;
+    ev_beat1 = 0;
+    xmtrack = 0;
+    xmrow = 0;
+    extrareset();
+    rseed = 12345;
+    cursordb = &dbx_drawbox[DBX_MAX_DRAWBOXES - 1];
+}
+
 void switchscene(const char *name) {
     dbx_drawboxes = 0;
     extrareset();

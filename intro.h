@@ -24,6 +24,12 @@ extern int sound;
 void extrareset(void);
 void switchscene(const char *name);
 
+// The intro's state as the program starts: no current scene, the director,
+// beat reveal and song position at their start values, the animation table
+// zeroed, the animation's random seed and cursor box back. The engine's own
+// state is dbx_reset's; the music player's is left alone.
+void intro_reset(void);
+
 // Beat reveal: within boxes ev_first..ev_max-1 one more box shows every
 // ev_pace beats, counted from the beat ev_beat1; then the cycle restarts.
 extern int ev_first, ev_max, ev_pace, ev_beat1;

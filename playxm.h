@@ -1,22 +1,16 @@
-// Music playback and the song clock.
+// Music playback through libmikmod. Code that only follows the music
+// needs songclock.h alone.
 #ifndef PLAYXM_H
 #define PLAYXM_H
 
+#include "songclock.h"
+
 #include <mikmod.h>
 
-#include <cstdint>
-
-extern int xmplaying;
 extern MODULE *module;
-extern int xmtrack;  // song position
-extern int xmrow;    // row in the pattern at that position
 
 int playxm(void);
 int xmupdate(void);
-unsigned int beatnow(void);
-
-// One step of the fallback clock (the silent configuration, or no module).
-void xm_fallback_step(void);
 
 // Without a sound device the player is still advanced by mixing into a
 // scratch buffer, so the song clock keeps the song's own timing.

@@ -114,6 +114,11 @@ extern int dbx_alphamode;
 
 void dbx_init(void);
 void dbx_setviewport(void);
+// The engine's state as a fresh program has it: empty pools
+// and event queue, no reuse of released boxes, the display, configuration,
+// viewport and pointer globals 0, the tick clock on the wall clock with its
+// 25 ms tick, to be restarted. Touches neither GL nor the environment.
+void dbx_reset(void);
 void dbx_render_to_screen(void);
 void dbx_clear(unsigned int red, unsigned int green, unsigned int blue, unsigned int alpha);
 // The renderer's batch on its own: writes the triangles of every used,

@@ -1,9 +1,11 @@
-// The main loop and the tick clock, shared by every platform layer. Only the
-// display, the buffer swap, input and (for offline rendering) the time source
-// differ between platforms.
+// The main loop, the tick clock and the reset of the engine's state, shared
+// by every platform layer. Only the display, the buffer swap, input and (for
+// offline rendering) the time source differ between platforms.
 #include "../drawboxlib.h"
 
 #include <sys/timeb.h>
+
+#include <cstring>
 
 int32_t dbx_ticsize = 25;
 int32_t dbx_tics;
@@ -52,4 +54,27 @@ void dbx_platform_pass(void) {
     }
     dbx_application_drawframe();
     dbx_render_to_screen();
+}
+
+void dbx_reset(void) {
+    memset(dbx_drawbox, 0, sizeof dbx_drawbox);
+    memset(dbx_frame, 0, sizeof dbx_frame);
+    memset(dbx_frameset, 0, sizeof dbx_frameset);
+    dbx_drawboxes = dbx_frames = dbx_framesets = 0;
+    dbx_reuse_drawboxes = 0;
+    while (dbx_event_get()) {
+    }
+    dbx_screen_width = dbx_screen_height = dbx_screen_pixelscale = 0;
+    dbx_screen_overscan = dbx_screen_overscanx = dbx_screen_overscany = 0;
+    dbx_window_width = dbx_window_height = 0;
+    dbx_fixed_width = dbx_fixed_height = 0;
+    dbx_viewport_left = dbx_viewport_right = dbx_viewport_top = dbx_viewport_bottom = 0;
+    dbx_viewport_width = dbx_viewport_height = 0;
+    dbx_viewport_originx = dbx_viewport_originy = 0;
+    dbx_alphamode = 0;
+    dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
+    dbx_ticsize = 25;
+    dbx_tics = 0;
+    dbx_platform_clock = dbx_wallclock_ms;
+    ts_next = 0;
 }

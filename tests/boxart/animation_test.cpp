@@ -8,9 +8,7 @@ namespace {
 class BoxAnimation : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_pools({});
-        rseed = 12345;
-        dbx_tics = 0;
+        start_with_frames({});
     }
     void TearDown() override { dbx_tics = 0; }
     // A box in the next slot with these animation parameters.

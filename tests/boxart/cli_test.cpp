@@ -87,7 +87,7 @@ TEST_F(BoxartTool, BuildAcceptsHandWrittenText) {
                "tail 0102\n");
     run_result r = run({"build", "-o", "scene.dat", "scene.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
-    reset_pools({"2 test.png"});
+    start_with_frames({"2 test.png"});
     boxart_loadfile("scene.dat");
     ASSERT_EQ(dbx_drawboxes, 1u);
     EXPECT_EQ(dbx_drawbox[0].frame, 0u);

@@ -9,7 +9,7 @@ class BoxartFile : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(dir.path.empty());
-        reset_pools({"bird.png", "Toskel.png", "pirrel.png"});
+        start_with_frames({"bird.png", "Toskel.png", "pirrel.png"});
     }
     // Puts box `n` into pool slot `slot` showing `frame`.
     void place(int slot, int n, uint32_t frame) {
@@ -44,7 +44,7 @@ TEST_F(BoxartFile, SavedBoxesReadBackUnchangedAndVisible) {
     for (int i = 0; i < 5; i++) place(i, i, frames[i]);
     dbx_drawbox[3].visible = 0;  // visibility is not stored
     boxart_save("round.dat", 0, 5);
-    empty_boxes();
+    dbx_drawboxes = 0;  // the next load starts at slot 0
     boxart_loadfile("round.dat");
     ASSERT_EQ(dbx_drawboxes, 5u);
     for (int i = 0; i < 5; i++) expect_box(i, i, frames[i]);
@@ -68,7 +68,7 @@ TEST_F(BoxartFile, ExampleBirdFileByteForByte) {
     boxart_save("bird.dat", 0, 1);
     EXPECT_EQ(read_bytes("bird.dat"), expected);
 
-    empty_boxes();
+    dbx_drawboxes = 0;  // the next load starts at slot 0
     load_exact(expected);
     ASSERT_EQ(dbx_drawboxes, 1u);
     EXPECT_EQ(dbx_drawbox[0].frame, 0u);
@@ -141,7 +141,7 @@ TEST_F(BoxartFile, ThirtyTwoCharacterNameIsWrittenWholeAndReadAsThirtyOne) {
     ASSERT_EQ(bytes.size(), 82u);
     EXPECT_EQ(memcmp(&bytes[1], name32, 32), 0);
 
-    empty_boxes();
+    dbx_drawboxes = 0;  // the next load starts at slot 0
     boxart_loadfile("long.dat");
     ASSERT_EQ(dbx_drawboxes, 1u);
     EXPECT_EQ(dbx_drawbox[0].frame, BOXART_NO_FRAME);  // the whole name matches nothing
@@ -149,7 +149,7 @@ TEST_F(BoxartFile, ThirtyTwoCharacterNameIsWrittenWholeAndReadAsThirtyOne) {
     // The first 31 characters are what the reader looks up.
     strncpy(dbx_frame[1].source_name, name32, 31);
     dbx_frame[1].source_name[31] = 0;
-    empty_boxes();
+    dbx_drawboxes = 0;  // the next load starts at slot 0
     boxart_loadfile("long.dat");
     ASSERT_EQ(dbx_drawboxes, 1u);
     EXPECT_EQ(dbx_drawbox[0].frame, 1u);
@@ -184,7 +184,7 @@ TEST_F(BoxartFile, UnknownFrameNamesKeepTheirBoxesWithoutAFrame) {
     EXPECT_EQ(saved[213], 1);
     EXPECT_TRUE(std::equal(no_name.begin(), no_name.end(), saved.begin() + 214));
 
-    empty_boxes();
+    dbx_drawboxes = 0;  // the next load starts at slot 0
     boxart_loadfile("nofr.dat");
     ASSERT_EQ(dbx_drawboxes, 4u);
     expect_box(0, 0, BOXART_NO_FRAME);
@@ -209,7 +209,7 @@ TEST_F(BoxartFile, ShortFilesAndCutItemsLoadOnlyWholeItems) {
     for (size_t cut = 33; cut < BOXART_BOX_ITEM; cut++) {
         std::vector<unsigned char> bytes = box;
         bytes.insert(bytes.end(), box.begin(), box.begin() + static_cast<long>(cut));
-        empty_boxes();
+        dbx_drawboxes = 0;  // the next load starts at slot 0
         load_exact(bytes);
         EXPECT_EQ(dbx_drawboxes, 1u) << "cut at " << cut;
     }

@@ -3,7 +3,7 @@
 #include "scratch.h"
 
 #include "intro.h"
-#include "playxm.h"
+#include "songclock.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +18,12 @@ namespace {
 class Reveal : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_pools({});
+        start_with_frames({});
         for (int i = 0; i < 20; i++) {
             dbx_drawbox_create()->visible = kUntouched;
         }
-        reset_director();
     }
-    void TearDown() override { reset_director(); }
+    void TearDown() override { intro_reset(); }
     void at_beat(unsigned beat) {
         xmtrack = static_cast<int>(beat / 64);
         xmrow = static_cast<int>(beat % 64);
@@ -120,7 +119,7 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(dir.path.empty());
         ASSERT_EQ(mkdir("data", 0777), 0);
-        reset_pools({});
+        start_with_frames({});
         for (const auto &file : file_boxes) {
             dbx_drawboxes = 0;
             for (int i = 0; i < file.second; i++) {
@@ -131,12 +130,11 @@ protected:
             }
             boxart_save(("data/" + file.first + ".dat").c_str(), 0, file.second);
         }
-        reset_pools({});
-        reset_director();
+        start_with_frames({});
     }
     void TearDown() override {
         dbx_drawboxes = 0;
-        reset_director();
+        intro_reset();
     }
     static void pass_at(int position, int row) {
         xmtrack = position;

@@ -1,10 +1,11 @@
 // Helpers shared by the box art tests: a scratch folder that the test runs
-// in, and resets of the engine state the tests use.
+// in, a fresh start with named frames, and item bytes.
 #ifndef BOXART_TESTS_SCRATCH_H
 #define BOXART_TESTS_SCRATCH_H
 
 #include "boxart.h"
 #include "drawboxlib/drawboxlib.h"
+#include "intro.h"
 #include "tests/common/scratch_dir.h"
 
 #include <algorithm>
@@ -37,19 +38,11 @@ inline void load_exact(const std::vector<unsigned char> &bytes) {
     boxart_load(copy.data(), static_cast<int>(copy.size()));
 }
 
-// An empty drawbox pool and a zeroed animation table.
-inline void empty_boxes() {
-    dbx_drawboxes = 0;
-    dbx_reuse_drawboxes = 0;
-    memset(dbx_drawbox, 0, sizeof dbx_drawbox);
-    memset(extra, 0, sizeof extra);
-}
-
-// Empty boxes and a frame pool holding the given names.
-inline void reset_pools(const std::vector<std::string> &frame_names) {
-    empty_boxes();
-    memset(dbx_frame, 0, sizeof dbx_frame);
-    dbx_frames = 0;
+// A fresh program's engine and intro, with a frame pool holding the given
+// names.
+inline void start_with_frames(const std::vector<std::string> &frame_names) {
+    dbx_reset();
+    intro_reset();
     for (const std::string &name : frame_names) {
         int f = dbx_frame_create();
         strncpy(dbx_frame[f].source_name, name.c_str(), sizeof dbx_frame[f].source_name);

@@ -1,7 +1,7 @@
 // The capture platform layer on real OpenGL ES (Mesa, no display): what GL
 // drew comes back top row first and opaque, at the size asked for.
 #include "drawboxlib/drawboxlib.h"
-#include "drawboxlib/platforms/capture.h"
+#include "drawboxlib/platforms/capture_layer.h"
 
 #include <GLES/gl.h>
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ protected:
         opened = true;
     }
     void SetUp() override {
-        dbx_fixed_width = 0;  // draw in surface pixels
+        dbx_reset();  // no logical resolution: draws in surface pixels
         ASSERT_EQ(dbx_capture_resize(64, 32), 0);
     }
     static const unsigned char *pixel(int x, int y) {

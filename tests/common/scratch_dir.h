@@ -1,10 +1,6 @@
-// Shared by the tests: a scratch folder to run in, and the director's state
-// as a fresh program has it.
+// Shared by the tests: a scratch folder to run in.
 #ifndef TESTS_COMMON_SCRATCH_DIR_H
 #define TESTS_COMMON_SCRATCH_DIR_H
-
-#include "intro.h"
-#include "playxm.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -53,21 +49,5 @@ public:
 private:
     char old[4096];
 };
-
-// The director, reveal and song clock as they are when the program starts.
-inline void reset_director(void) {
-    currentscene = -1;
-    lasttrack = -2;
-    quit = 0;
-    skip_scene_create = 0;
-    sound = 1;
-    bg = 0;
-    xmtrack = 0;
-    xmrow = 0;
-    ev_first = 0;
-    ev_max = 0;
-    ev_pace = 2;
-    ev_beat1 = 0;
-}
 
 #endif

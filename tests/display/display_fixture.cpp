@@ -1,7 +1,5 @@
 #include "display_fixture.h"
 
-#include "tests/common/pools.h"
-
 #include <lodepng.h>
 
 #include <cstdlib>
@@ -20,18 +18,10 @@ int dbx_application_update(void) {
 int dbx_application_drawframe(void) { return 0; }
 
 void reset_engine(void) {
-    empty_pools();
-    dbx_screen_width = dbx_screen_height = dbx_screen_pixelscale = 0;
-    dbx_screen_overscan = dbx_screen_overscanx = dbx_screen_overscany = 0;
-    dbx_window_width = dbx_window_height = 0;
-    dbx_fixed_width = dbx_fixed_height = 0;
-    dbx_viewport_left = dbx_viewport_right = dbx_viewport_top = dbx_viewport_bottom = 0;
-    dbx_viewport_width = dbx_viewport_height = 0;
-    dbx_alphamode = 0;
+    dbx_reset();
     for (const char *name : {"DBX_OVERSCAN", "DBX_OVERSCANX", "DBX_OVERSCANY", "DBX_WINDOWSIZE", "DBX_RESOLUTION"})
         unsetenv(name);
     standin_fail_step(nullptr);
-    dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
     app_updates = 0;
     app_mousedown_seen = 0;
 }

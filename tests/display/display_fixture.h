@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <vector>
 
-// Pools empty, display and configuration globals 0, no DBX_ variables in the
-// environment, no failing step, the pointer state 0.
+// The engine as a fresh program has it (dbx_reset), no DBX_ variables in the
+// environment, no failing step, the test application's counters 0.
 void reset_engine(void);
 
 // The stand-in display at the given size, then dbx_init with the intro's

@@ -1,7 +1,7 @@
 #include "boxart.h"
 #include "drawboxlib/drawboxlib.h"
 #include "intro.h"
-#include "playxm.h"
+#include "songclock.h"
 #include "tests/common/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +17,10 @@ class Director : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(dir.path.empty());
-        reset_director();
-        dbx_drawboxes = 0;
+        dbx_reset();
+        intro_reset();
     }
-    void TearDown() override { reset_director(); }
+    void TearDown() override { intro_reset(); }
     // One update pass at a song position; true when it switched scenes.
     bool pass_at(int position) {
         xmtrack = position;

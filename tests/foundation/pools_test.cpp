@@ -9,7 +9,7 @@ namespace {
 
 class Pools : public ::testing::Test {
 protected:
-    void SetUp() override { empty_pools(); }
+    void SetUp() override { dbx_reset(); }
 };
 
 TEST_F(Pools, DrawboxPoolFillsToCapacityThenRefuses) {

@@ -40,8 +40,6 @@ dbx_frame_t frame(const char *name, uint32_t x1, uint32_t y1, uint32_t w, uint32
 }  // namespace
 
 void scene_load(void) {
-    empty_pools();
-
     // Three frames, each with a one-texel border of its own colours around it
     // (the renderer reaches into it for magnified and rotated boxes).
     static unsigned char pixels[atlas_size * atlas_size * 4];
@@ -76,6 +74,7 @@ void scene_draw(void) {
 }
 
 void scene_show(int window_width, int window_height) {
+    dbx_reset();
     dbx_window_width = window_width;
     dbx_window_height = window_height;
     dbx_fixed_width = SCENE_WIDTH;

@@ -7,15 +7,14 @@
 // The logical resolution the scene is drawn at.
 enum { SCENE_WIDTH = 640, SCENE_HEIGHT = 360 };
 
-// Empties the engine's pools, then (after dbx_init) loads the atlas and
-// creates the boxes.
+// After dbx_init: loads the atlas and creates the boxes.
 void scene_load(void);
 
 // One frame: the clear and the renderer, which ends with the buffer swap.
 void scene_draw(void);
 
-// Opens the platform's window of that size at the scene's resolution, loads
-// the scene and draws one frame of it.
+// From a reset engine, opens the platform's window of that size at the
+// scene's resolution, loads the scene and draws one frame of it.
 void scene_show(int window_width, int window_height);
 
 #endif

@@ -19,14 +19,7 @@ void sdl_test_reset(void) {
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
     for (const char *name : {"DBX_OVERSCAN", "DBX_OVERSCANX", "DBX_OVERSCANY", "DBX_WINDOWSIZE", "DBX_RESOLUTION"})
         unsetenv(name);
-    dbx_screen_overscan = dbx_screen_overscanx = dbx_screen_overscany = 0;
-    dbx_window_width = dbx_window_height = 0;
-    dbx_fixed_width = dbx_fixed_height = 0;
-    dbx_viewport_left = dbx_viewport_right = dbx_viewport_top = dbx_viewport_bottom = 0;
-    dbx_viewport_width = dbx_viewport_height = 0;
-    dbx_screen_width = dbx_screen_height = 0;
-    dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
-    dbx_drawboxes = 0;
+    dbx_reset();
 }
 
 rgba sdl_test_pixel(int x, int y) {

@@ -7,8 +7,8 @@
 
 #include <SDL.h>
 
-// Clears every display setting and environment variable the tests use and
-// selects SDL's offscreen driver, before each test.
+// The engine as a fresh program has it (dbx_reset), none of the environment
+// variables the tests use, and SDL's offscreen driver, before each test.
 void sdl_test_reset(void);
 
 // The back buffer's pixel at (x, y), y counted from the top of the window.
