@@ -2,8 +2,8 @@
 // time (above 1 the capture is faster than watching). Each frame is one pass
 // of the intro's main loop, the read-back of the picture and the mixing of
 // its sound; the encoder is left out. Runs the intro's own files.
-#include "capture.h"
-#include "drawboxlib/platforms/capture.h"
+#include "invitro_capture.h"
+#include "drawboxlib/platforms/capture_layer.h"
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>

@@ -1,13 +1,14 @@
 // invitro-capture: renders the intro offline into a video file, frame-exact
 // and in step with its music. It runs the same engine, application and main
 // loop as the interactive builds, on an off-screen display and a virtual clock.
-#include "capture.h"
+#include "invitro_capture.h"
 
-#include "drawboxlib/platforms/capture.h"
+#include "drawboxlib/platforms/capture_layer.h"
 
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>

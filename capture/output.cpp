@@ -3,7 +3,7 @@
 // one more ffmpeg run that muxes both into the MP4 with AAC sound. Only one
 // pipe is ever open, and ffmpeg writes nothing back, so nothing can deadlock.
 // Without ffmpeg: one PNG per frame and the WAV file.
-#include "capture.h"
+#include "invitro_capture.h"
 
 #include <lodepng.h>
 

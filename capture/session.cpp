@@ -1,9 +1,9 @@
 // The offline run: a virtual clock for the tick clock, and the music mixed by
 // libmikmod's software mixer, exactly one frame's worth of sound per frame.
-#include "capture.h"
+#include "invitro_capture.h"
 
 #include "drawboxlib/drawboxlib.h"
-#include "drawboxlib/platforms/capture.h"
+#include "drawboxlib/platforms/capture_layer.h"
 #include "intro.h"
 #include "playxm.h"
 
@@ -45,6 +45,9 @@ static void mix_frame(void) {
 }
 
 void capture_start(int width, int height, int fps) {
+    // The intro from its first frame, whatever ran in this process before.
+    dbx_reset();
+    intro_reset();
     capture_fps = fps;
     capture_frame = 0;
     const size_t most = static_cast<size_t>(CAPTURE_MIXFREQ / fps + 1) * CAPTURE_CHANNELS;

@@ -1,7 +1,7 @@
 // The capture platform layer: an off-screen OpenGL ES 1.1 surface on Mesa's
 // surfaceless EGL platform, so the intro renders on a machine with no display
 // and no GPU. The swap reads the frame back instead of showing it.
-#include "capture.h"
+#include "capture_layer.h"
 
 #include "../drawboxlib.h"
 

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "artimage.h"
-#include "capture.h"
+#include "invitro_capture.h"
 #include "drawboxlib/drawboxlib.h"
-#include "drawboxlib/platforms/capture.h"
+#include "drawboxlib/platforms/capture_layer.h"
 #include "intro.h"
-#include "playxm.h"
+#include "songclock.h"
 #include "tools/common/file_io.h"
 
 namespace {

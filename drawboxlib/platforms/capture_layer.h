@@ -1,8 +1,8 @@
 // The capture platform layer: the intro draws into an off-screen pbuffer
 // (Mesa's surfaceless EGL, OpenGL ES 1.1) and every buffer swap reads the
 // finished frame back, top row first. There is no window and no input.
-#ifndef DBX_CAPTURE_H
-#define DBX_CAPTURE_H
+#ifndef DBX_CAPTURE_LAYER_H
+#define DBX_CAPTURE_LAYER_H
 
 #include <cstdint>
 
