@@ -17,7 +17,8 @@ USAGE
 fi
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Only the intro: no tools, tests or benchmarks, so none of their libraries.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DDBX_TOOLS=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target invitro invitro-capture >/dev/null
 # A desktop session, or a local console with a display device we may use
 # (the Pi 5 numbers its display device card1).

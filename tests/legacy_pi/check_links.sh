@@ -26,7 +26,7 @@ stub brcmGLESv2 glBindTexture glBlendFunc glClear glClearColor glDisableClientSt
 cp "$src/drawboxlib/platforms/videocore/bcm_host.h" "$work/vc/include/"
 
 CXXFLAGS=-DEGL_NO_PLATFORM_SPECIFIC_TYPES cmake -S "$src" -B "$work/build" \
-  -DCMAKE_PREFIX_PATH="$work/vc" -DDBX_TOOLS=OFF -DCMAKE_BUILD_TYPE=Release > "$work/configure.log"
+  -DCMAKE_PREFIX_PATH="$work/vc" -DDBX_TOOLS=OFF -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release > "$work/configure.log"
 grep -q "invitro uses the raspberrypi platform layer" "$work/configure.log" || {
   echo "the legacy stack was not picked up:"; cat "$work/configure.log"; exit 1; }
 cmake --build "$work/build" -j"$(nproc)" --target invitro invitro-rpi invitro-headless > "$work/build.log" 2>&1 || {
