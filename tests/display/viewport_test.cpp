@@ -90,6 +90,30 @@ TEST_F(Viewport, LetterboxTable) {
     }
 }
 
+// A layer that draws into a bigger surface moves what GL is told; the
+// engine's own viewport globals stay in screen pixels.
+TEST_F(Viewport, OriginShiftsTheGlViewportAndScissorOnly) {
+    open_display(320, 180);
+    dbx_viewport_originx = 7;
+    dbx_viewport_originy = 11;
+    dbx_screen_width = 1280;
+    dbx_screen_height = 720;
+    dbx_fixed_width = 640;
+    dbx_fixed_height = 480;
+    dbx_setviewport();
+    EXPECT_EQ(dbx_viewport_left, 160);
+    EXPECT_EQ(dbx_viewport_top, 0);
+    gl_view v = read_view();
+    expect_viewport(v, 167, 11, 960, 720);
+    EXPECT_EQ(v.scissor[0], 167);
+    EXPECT_EQ(v.scissor[1], 11);
+    EXPECT_EQ(v.scissor[2], 960);
+    EXPECT_EQ(v.scissor[3], 720);
+    dbx_fixed_width = 0;
+    dbx_setviewport();
+    expect_viewport(read_view(), 7, 11, 1280, 720);
+}
+
 TEST_F(Viewport, WithoutLogicalResolutionDrawsInWindowPixels) {
     standin_set_display_size(400, 300);
     dbx_init();

@@ -45,6 +45,24 @@ TEST_F(Director, FirstPassMakesHelloCurrentBeforeAnyFrame) {
     EXPECT_FALSE(pass_at(0));
 }
 
+// After a whole run the reset starts the show over (without the reset the
+// song's wrap to position 0 would end the program).
+TEST_F(Director, ResetAfterARunStartsTheShowOver) {
+    for (int p = 0; p <= 20; p++) pass_at(p);
+    ev_pace = 9;
+    rseed = 1;
+    sound = 0;
+    extra[5].timing = 3;
+    intro_reset();
+    EXPECT_EQ(currentscene, -1);
+    EXPECT_EQ(ev_pace, 2);
+    EXPECT_EQ(rseed, 12345u);
+    EXPECT_EQ(sound, 1);
+    EXPECT_EQ(extra[5].timing, 0);
+    EXPECT_TRUE(pass_at(0));
+    EXPECT_EQ(currentscene, scene_index("hello"));
+}
+
 TEST_F(Director, EachScheduledPositionSwitchesOnceInOrder) {
     const char *expected[21] = {"hello", "fade",  "zuzu",  "zuzu",  "zuzu",  "knock", "beat1",
                                 "beat2", "beat3", "lead2", "lead2", "heart", "cred1", "cred3",

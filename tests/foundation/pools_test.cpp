@@ -105,3 +105,42 @@ TEST_F(Pools, FindFrameTakesTheFirstMatchOverThirtyTwoCharacters) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reset leaves what a fresh program has, also halfway through reading
+// the event queue and with the tick clock moved elsewhere.
+TEST(EngineReset, GivesAFreshProgramsState) {
+    dbx_reset();
+    add_box(0, 1, 2, 1.0f, 0.0f)->opacity = 0.5f;
+    dbx_frame_create();
+    dbx_frameset_create();
+    dbx_reuse_drawboxes = 1;
+    dbx_event_add()->x = 1;
+    dbx_event_add()->x = 2;
+    ASSERT_NE(dbx_event_get(), nullptr);  // one of two read
+    dbx_fixed_width = 640;
+    dbx_viewport_originx = 3;
+    dtmp_mousedown = 1;
+    dbx_ticsize = 40;
+    dbx_platform_clock = [] { return uint64_t{5}; };
+
+    dbx_reset();
+    EXPECT_EQ(dbx_drawboxes + dbx_frames + dbx_framesets + dbx_events, 0u);
+    EXPECT_EQ(dbx_drawbox[0].used, 0u);
+    EXPECT_EQ(dbx_drawbox[0].opacity, 0.0f);
+    EXPECT_EQ(dbx_reuse_drawboxes, 0);
+    EXPECT_EQ(dbx_fixed_width, 0);
+    EXPECT_EQ(dbx_viewport_originx, 0);
+    EXPECT_EQ(dtmp_mousedown, 0);
+    EXPECT_EQ(dbx_ticsize, 25);
+    EXPECT_EQ(dbx_platform_clock, &dbx_wallclock_ms);
+    // The queue starts over: the first event added is the first read.
+    dbx_event_add()->x = 9;
+    dbx_event_t *first = dbx_event_get();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->x, 9u);
+    EXPECT_EQ(dbx_event_get(), nullptr);
+}
+
+}  // namespace

@@ -427,7 +427,6 @@ TEST(Scenes, WhiteScenesUseArtThatReadsOnWhite) {
         for (const box &b : read_scene(name)) EXPECT_NE(b.frame, "whitesquare1.png") << name;
 }
 
-#ifdef ART_BOXART
 TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
     if (!have_scenes()) GTEST_SKIP() << "data/ not built yet";
     std::string tmp = testing::TempDir() + "art_scene.dat";
@@ -444,7 +443,6 @@ TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
     }
     std::remove(tmp.c_str());
 }
-#endif
 
 #ifdef ART_CONTACTSHEET
 // The whole intro, played off screen through the real renderer: every scene
