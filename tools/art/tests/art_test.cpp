@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "artimage.h"
 #include "pack.h"
 #include "sprites.h"
@@ -429,7 +431,8 @@ TEST(Scenes, WhiteScenesUseArtThatReadsOnWhite) {
 
 TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
     if (!have_scenes()) GTEST_SKIP() << "data/ not built yet";
-    std::string tmp = testing::TempDir() + "art_scene.dat";
+    // A name of this process's own: other test runs may share the folder.
+    std::string tmp = testing::TempDir() + "art_scene." + std::to_string(getpid()) + ".dat";
     for (const scene_need &s : scenes) {
         SCOPED_TRACE(s.file);
         std::string cmd = std::string("'") + ART_BOXART + "' build '" + root + "/assets/scenes/" + s.file + ".txt' -o '" +
