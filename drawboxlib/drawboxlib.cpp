@@ -84,6 +84,7 @@ int32_t dbx_viewport_left, dbx_viewport_right, dbx_viewport_top, dbx_viewport_bo
 int32_t dbx_viewport_width, dbx_viewport_height;
 int32_t dbx_viewport_originx, dbx_viewport_originy;
 int dbx_alphamode;
+int32_t dbx_av_offset_ms;
 
 static void env_number(const char *name, int32_t *value) {
     if (const char *text = getenv(name)) *value = static_cast<int32_t>(strtol(text, nullptr, 10));
@@ -105,6 +106,7 @@ void dbx_init(void) {
     env_number("DBX_OVERSCANY", &dbx_screen_overscany);
     env_size("DBX_WINDOWSIZE", &dbx_window_width, &dbx_window_height);
     env_size("DBX_RESOLUTION", &dbx_fixed_width, &dbx_fixed_height);
+    env_number("DBX_AV_OFFSET_MS", &dbx_av_offset_ms);
     // An axis without its own overscan (0) takes the common one, if positive.
     if (dbx_screen_overscanx == 0 && dbx_screen_overscan > 0) dbx_screen_overscanx = dbx_screen_overscan;
     if (dbx_screen_overscany == 0 && dbx_screen_overscan > 0) dbx_screen_overscany = dbx_screen_overscan;

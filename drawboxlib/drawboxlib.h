@@ -111,6 +111,10 @@ extern int32_t dbx_viewport_width, dbx_viewport_height;
 // of dbx_setviewport. 0 unless a platform layer draws into a bigger surface.
 extern int32_t dbx_viewport_originx, dbx_viewport_originy;
 extern int dbx_alphamode;
+// DBX_AV_OFFSET_MS: how many milliseconds late the display shows a picture
+// (a television, a projector); the song clock runs that much ahead of the
+// sound. Negative when the sound comes late instead.
+extern int32_t dbx_av_offset_ms;
 
 void dbx_init(void);
 void dbx_setviewport(void);
@@ -143,6 +147,10 @@ void dbx_platform_fatal(const char *title, const char *text);
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize);
 void dbx_platform_start(void);  // application start-up, then the clock restart
 void dbx_platform_pass(void);   // one pass of the main loop
+// Called at the end of every pass, once the frame has been swapped onto the
+// screen (null: nothing). The song clock uses it to know when its pictures
+// are seen.
+extern void (*dbx_frame_shown)(void);
 // Where the drawing layer lies on a display of the given size: a requested
 // window size centred (the odd pixel to the right and bottom; the overscan
 // is then ignored), otherwise the display less the overscan margins, each

@@ -12,7 +12,7 @@ USAGE
 # Building and playing: invitro, invitro-capture (ffmpeg writes its video).
 packages=(
   cmake make g++ pkg-config
-  libmikmod-dev liblodepng-dev
+  libmikmod-dev liblodepng-dev libpulse-dev libasound2-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libsdl2-dev ffmpeg
 )

@@ -23,6 +23,7 @@ uint64_t dbx_wallclock_ms(void) {
 }
 
 uint64_t (*dbx_platform_clock)(void) = dbx_wallclock_ms;
+void (*dbx_frame_shown)(void);
 
 // Tick boundaries are fixed by the restart: a late pass catches up one tick
 // at a time and never shifts the later boundaries, so the rate cannot drift.
@@ -54,6 +55,7 @@ void dbx_platform_pass(void) {
     }
     dbx_application_drawframe();
     dbx_render_to_screen();
+    if (dbx_frame_shown) dbx_frame_shown();
 }
 
 void dbx_reset(void) {
@@ -68,6 +70,7 @@ void dbx_reset(void) {
     dbx_screen_overscan = dbx_screen_overscanx = dbx_screen_overscany = 0;
     dbx_window_width = dbx_window_height = 0;
     dbx_fixed_width = dbx_fixed_height = 0;
+    dbx_av_offset_ms = 0;
     dbx_viewport_left = dbx_viewport_right = dbx_viewport_top = dbx_viewport_bottom = 0;
     dbx_viewport_width = dbx_viewport_height = 0;
     dbx_viewport_originx = dbx_viewport_originy = 0;

@@ -2,6 +2,7 @@
 // clock must follow the module's own tempo.
 #include "drawboxlib/drawboxlib.h"
 #include "playxm.h"
+#include "xmout.h"
 #include "xmwriter.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,7 @@ TEST(SongClockModule, PositionAndRowFollowTheModuleTempoWithoutASoundDevice) {
     const std::string path = testing::TempDir() + "clock-test.xm";
     ASSERT_EQ(xm_save_file(path, tiny_module_bytes()), "");
     dbx_platform_clock = fake_clock;
+    xm_clock = fake_clock;
     fake_now = 5000000;
     xm_filename = path.c_str();
     xm_offline = 1;  // only the no-sound driver: the same on every machine
@@ -80,6 +82,187 @@ TEST(SongClockModule, PositionAndRowFollowTheModuleTempoWithoutASoundDevice) {
     EXPECT_EQ(xmtrack, track);
     EXPECT_EQ(xmrow, row);
     dbx_platform_clock = dbx_wallclock_ms;
+    xm_clock = xm_monotonic_ms;
+}
+
+}  // namespace
+
+namespace {
+
+// Starts the tiny song afresh: the player is started once per run, so the
+// tests below undo the start of the one before.
+void start_tiny_song(const std::string &name) {
+    if (module) {
+        Player_Stop();
+        Player_Free(module);
+        module = nullptr;
+    }
+    if (xmplaying) MikMod_Exit();
+    xmplaying = 0;
+    xm_silent = 0;
+    xm_offline = 0;
+    xm_live = nullptr;
+    xmtrack = 0;
+    xmrow = 0;
+    static std::string path;
+    path = testing::TempDir() + name;
+    ASSERT_EQ(xm_save_file(path, tiny_module_bytes()), "");
+    xm_filename = path.c_str();
+}
+
+struct clock_steps : testing::Test {
+    void SetUp() override { xm_clock = fake_clock; }
+    void TearDown() override {
+        xm_clock = xm_monotonic_ms;
+        xm_offline = 0;
+        xm_outputs[0] = xm_pulse_output;
+        xm_outputs[1] = xm_alsa_output;
+    }
+};
+
+// The silent clock neither hangs nor floods when its clock jumps: a jump
+// back counts as no time, a jump forwards as one frame of at most
+// XM_SILENT_MAX_STEP_MS; afterwards the song goes on at its own tempo.
+TEST_F(clock_steps, SilentClockRidesOutJumpsOfAnHour) {
+    start_tiny_song("steps.xm");
+    xm_offline = 1;
+    fake_now = 1000000000;
+    ASSERT_EQ(playxm(), 0);
+    const uint64_t hour = 3600000;
+    struct {
+        int64_t jump_ms;   // the clock jumps by this before the frame
+        int64_t most_ms;   // song time the frame may add at most
+    } cases[] = {{0, 0}, {-static_cast<int64_t>(hour), 0}, {static_cast<int64_t>(hour), XM_SILENT_MAX_STEP_MS},
+                 {-static_cast<int64_t>(hour) * 2, 0}};
+    for (const auto &c : cases) {
+        // Half a second of 16 ms frames: 4 rows of 120 ms at the song's tempo.
+        unsigned before = beatnow();
+        for (int i = 0; i < 31; i++) {
+            fake_now += 16;
+            xmupdate();
+        }
+        EXPECT_EQ(beatnow() - before, 4u) << "before a jump of " << c.jump_ms << " ms";
+        const uint64_t mixed = xm_mixed;
+        fake_now = static_cast<uint64_t>(static_cast<int64_t>(fake_now) + c.jump_ms);
+        xmupdate();
+        EXPECT_LE(xm_mixed - mixed, static_cast<uint64_t>(c.most_ms) * md_mixfreq / 1000 + 1)
+            << "jump of " << c.jump_ms << " ms";
+    }
+}
+
+// A sound output under the test's control: it plays `rate` frames a second
+// of fake time from a queue of `capacity`, and its device holds `device`
+// frames more.
+struct fake_out {
+    uint64_t played, queued, written, last_ms;
+    int64_t device, capacity;
+    bool opens, knows_delay;
+} out;
+
+int fake_open(unsigned *rate) {
+    *rate = 48000;
+    out.last_ms = fake_now;
+    return out.opens ? 0 : -1;
+}
+uint32_t fake_room(void) {
+    uint64_t due = (fake_now - out.last_ms) * 48;
+    out.last_ms = fake_now;
+    if (due > out.queued) due = out.queued;
+    out.queued -= due;
+    out.played += due;
+    return static_cast<uint32_t>(out.capacity - static_cast<int64_t>(out.queued));
+}
+void fake_write(const int16_t *, uint32_t frames) {
+    out.queued += frames;
+    out.written += frames;
+}
+int64_t fake_delay(void) { return out.knows_delay ? static_cast<int64_t>(out.queued) + out.device : -1; }
+uint32_t fake_underruns(void) { return 0; }
+const xm_output fake = {"fake", fake_open, fake_room, fake_write, fake_delay, fake_underruns};
+
+// Live, the clock shows the row being heard (what the output has played,
+// less what its device still holds) a little ahead for the picture's own
+// way to the screen: with 16 ms frames and 25 ms ticks, 29 ms, and as long
+// again as the swap comes after the reading; then the display's delay
+// DBX_AV_OFFSET_MS.
+TEST_F(clock_steps, LiveClockShowsTheRowBeingHeardNotTheRowBeingMixed) {
+    const struct {
+        int64_t queue_ms, device_ms;
+        int32_t offset_ms;
+        uint64_t swap_ms;  // from the reading to the swap
+        int64_t ahead_ms;
+    } cases[] = {{300, 10, 0, 0, 29}, {300, 10, 100, 0, 129}, {300, 10, -50, 0, -21}, {40, 200, 0, 0, 29},
+                 {300, 10, 0, 5, 34}};
+    for (const auto &c : cases) {
+        start_tiny_song("live.xm");
+        out = fake_out{0, 0, 0, 0, c.device_ms * 48, c.queue_ms * 48, true, true};
+        xm_outputs[0] = &fake;
+        xm_outputs[1] = nullptr;
+        dbx_av_offset_ms = c.offset_ms;
+        fake_now = 2000000000;
+        ASSERT_EQ(playxm(), 0);
+        ASSERT_EQ(xm_live, &fake);
+        int checked = 0;
+        for (int frame = 0; frame < 600; frame++) {
+            fake_now += 16 - c.swap_ms;
+            xmupdate();
+            ASSERT_EQ(xm_mixed, out.written);
+            fake_now += c.swap_ms;
+            dbx_frame_shown();
+            if (frame < 100) continue;  // the swap time is learnt over a few frames
+            int64_t seen = static_cast<int64_t>(out.played) - c.device_ms * 48 + c.ahead_ms * 48;
+            const int64_t row_frames = 5760;  // 120 ms at 48 kHz
+            if (seen < 0 || seen % row_frames < 128 || seen % row_frames > row_frames - 128) continue;
+            ASSERT_EQ(beatnow(), static_cast<unsigned>(seen / row_frames))
+                << "frame " << frame << ", queue " << c.queue_ms << " ms, offset " << c.offset_ms << " ms";
+            checked++;
+        }
+        EXPECT_GT(checked, 300);
+        // The mixer runs the queue and the device ahead of the clock.
+        const int64_t mixer_beat = static_cast<int64_t>(module->sngpos) * 64 + module->patpos;
+        if (c.queue_ms + c.device_ms - c.ahead_ms >= 240) {
+            EXPECT_GE(mixer_beat, beatnow() + 1);
+        }
+    }
+    dbx_av_offset_ms = 0;
+    dbx_frame_shown = nullptr;
+}
+
+TEST_F(clock_steps, LiveClockWaitsWhileTheOutputCannotTellItsDelay) {
+    start_tiny_song("nodelay.xm");
+    out = fake_out{0, 0, 0, 0, 0, 300 * 48, true, false};
+    xm_outputs[0] = &fake;
+    xm_outputs[1] = nullptr;
+    xmtrack = 0;
+    xmrow = 0;
+    fake_now = 3000000000;
+    ASSERT_EQ(playxm(), 0);
+    for (int frame = 0; frame < 100; frame++) {
+        fake_now += 16;
+        xmupdate();
+    }
+    EXPECT_GT(out.played, 48000u);  // the sound goes on ...
+    EXPECT_EQ(beatnow(), 0u);       // ... but the clock does not guess
+}
+
+TEST_F(clock_steps, WithoutAnOutputTheShowFollowsTheSilentClock) {
+    start_tiny_song("nooutput.xm");
+    out = fake_out{0, 0, 0, 0, 0, 0, false, true};
+    xm_outputs[0] = &fake;
+    xm_outputs[1] = nullptr;
+    fake_now = 4000000000;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(playxm(), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Failed to load mikmod drivers.\n");
+    EXPECT_EQ(xm_live, nullptr);
+    EXPECT_EQ(xm_silent, 1);
+    ASSERT_NE(module, nullptr);
+    for (int i = 0; i < 63; i++) {  // a second of frames: 8 rows
+        fake_now += 16;
+        xmupdate();
+    }
+    EXPECT_EQ(beatnow(), 8u);
+    EXPECT_EQ(out.written, 0u);
 }
 
 }  // namespace

@@ -1,0 +1,39 @@
+// Sound outputs that can say how far behind the speaker is: the music is
+// mixed by libmikmod into our own buffers and handed to one of these, and
+// the song clock follows what the output reports as heard.
+#ifndef XMOUT_H
+#define XMOUT_H
+
+#include <cstdint>
+
+struct xm_output {
+    const char *name;
+    // Opens the default device for 16-bit stereo at about `*rate` Hz and
+    // sets `*rate` to the rate it plays at. 0 on success; nothing is
+    // printed on failure.
+    int (*open)(unsigned *rate);
+    // Sample frames it takes now without waiting (it also does the
+    // output's housekeeping, so it is called first every frame).
+    uint32_t (*room)(void);
+    // Queues `frames` interleaved stereo frames; they fit in room().
+    void (*write)(const int16_t *pcm, uint32_t frames);
+    // Sample frames between the last one written and the one heard now, or
+    // -1 while the output cannot tell yet.
+    int64_t (*delay)(void);
+    // Times the output ran dry since it was opened.
+    uint32_t (*underruns)(void);
+};
+
+// PulseAudio (also PipeWire's pulse server) where a server runs, else ALSA's
+// default device. Null where a library was not found at build time.
+extern const xm_output *const xm_pulse_output;
+extern const xm_output *const xm_alsa_output;
+
+// How much music is kept queued ahead of the speaker, in milliseconds: a
+// frame may come this late (a scene load, a busy machine: on a loaded
+// two-core machine the loop was seen to stall for over half a second)
+// without the sound running dry. The song clock takes the whole delay into
+// account, so queueing more never moves the picture against the sound.
+enum { XM_OUTPUT_AHEAD_MS = 1000 };
+
+#endif

@@ -1,0 +1,63 @@
+// ALSA playback (the Raspberry Pi console): the default device opened
+// without blocking, topped up once per frame; its delay says what is being
+// heard.
+#include "xmout.h"
+
+#include <alsa/asoundlib.h>
+
+static snd_pcm_t *pcm;
+static uint32_t dry;
+
+static int alsa_open(unsigned *rate) {
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return -1;
+    // ALSA's own choice of buffer and periods for this much delay; its plug
+    // layer converts the rate where the device cannot play it.
+    if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 2, *rate, 1,
+                           XM_OUTPUT_AHEAD_MS * 1000u) < 0) {
+        snd_pcm_close(pcm);
+        pcm = nullptr;
+        return -1;
+    }
+    dry = 0;
+    return 0;
+}
+
+// An output that ran dry is started again: the sound has a gap, the song
+// clock stays right since the delay is asked for afresh.
+static void recover(int error) {
+    if (error == -EPIPE) dry++;
+    snd_pcm_recover(pcm, error, 1);
+}
+
+static uint32_t alsa_room(void) {
+    snd_pcm_sframes_t n = snd_pcm_avail(pcm);
+    if (n < 0) {
+        recover(static_cast<int>(n));
+        n = snd_pcm_avail(pcm);
+    }
+    return n > 0 ? static_cast<uint32_t>(n) : 0;
+}
+
+static void alsa_write(const int16_t *samples, uint32_t frames) {
+    while (frames > 0) {
+        snd_pcm_sframes_t n = snd_pcm_writei(pcm, samples, frames);
+        if (n == -EAGAIN) return;
+        if (n < 0) {
+            recover(static_cast<int>(n));  // the rest of this piece is lost
+            return;
+        }
+        samples += n * 2;
+        frames -= static_cast<uint32_t>(n);
+    }
+}
+
+static int64_t alsa_delay(void) {
+    snd_pcm_sframes_t frames = 0;
+    if (snd_pcm_delay(pcm, &frames) < 0) return -1;
+    return frames < 0 ? 0 : frames;
+}
+
+static uint32_t alsa_underruns(void) { return dry; }
+
+static const xm_output alsa = {"alsa", alsa_open, alsa_room, alsa_write, alsa_delay, alsa_underruns};
+const xm_output *const xm_alsa_output = &alsa;

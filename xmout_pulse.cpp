@@ -1,0 +1,135 @@
+// PulseAudio playback on the frame loop's own thread: the client's main loop
+// is run without blocking once per frame, the stream is topped up with
+// whatever it has room for, and its latency says what is being heard.
+#include "xmout.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <ctime>
+
+static pa_mainloop *loop;
+static pa_context *context;
+static pa_stream *stream;
+static pa_operation *timing;  // the request for fresh timing, while it runs
+static uint32_t dry;
+static unsigned stream_rate;
+static uint64_t written;  // frames handed to the server
+
+static void run_pending(void) {
+    while (pa_mainloop_iterate(loop, 0, nullptr) > 0) {
+    }
+}
+
+static void close_all(void) {
+    if (timing) pa_operation_unref(timing);
+    timing = nullptr;
+    if (stream) pa_stream_unref(stream);
+    if (context) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    if (loop) pa_mainloop_free(loop);
+    stream = nullptr;
+    context = nullptr;
+    loop = nullptr;
+}
+
+// Runs the main loop until `ready` says yes or no, for two seconds at most.
+template <typename F> static bool wait_until(F ready) {
+    for (int i = 0; i < 2000; i++) {
+        run_pending();
+        int state = ready();
+        if (state != 0) return state > 0;
+        struct timespec ms = {0, 1000000};
+        nanosleep(&ms, nullptr);
+    }
+    return false;
+}
+
+static void on_underflow(pa_stream *, void *) { dry++; }
+
+static int pulse_open(unsigned *rate) {
+    loop = pa_mainloop_new();
+    if (!loop) return -1;
+    context = pa_context_new(pa_mainloop_get_api(loop), "Fennick 2019 Invitro");
+    // Only a server that is already running: starting one is the desktop's job.
+    if (!context || pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        !wait_until([] {
+            pa_context_state_t s = pa_context_get_state(context);
+            return s == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(s) ? 0 : -1;
+        })) {
+        close_all();
+        return -1;
+    }
+    const pa_sample_spec spec = {PA_SAMPLE_S16LE, *rate, 2};
+    stream = pa_stream_new(context, "music", &spec, nullptr);
+    if (!stream) {
+        close_all();
+        return -1;
+    }
+    // The server's buffer holds XM_OUTPUT_AHEAD_MS; the device plays from
+    // small pieces of it (early requests: the device's own buffer is about
+    // minreq, 10 ms), so the whole delay stays near XM_OUTPUT_AHEAD_MS.
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(XM_OUTPUT_AHEAD_MS * 1000ull, &spec));
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));
+    attr.fragsize = static_cast<uint32_t>(-1);
+    pa_stream_set_underflow_callback(stream, on_underflow, nullptr);
+    const pa_stream_flags_t flags = PA_STREAM_EARLY_REQUESTS;
+    if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0 ||
+        !wait_until([] {
+            pa_stream_state_t s = pa_stream_get_state(stream);
+            return s == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(s) ? 0 : -1;
+        })) {
+        close_all();
+        return -1;
+    }
+    stream_rate = *rate;
+    dry = 0;
+    written = 0;
+    return 0;
+}
+
+// Every frame asks the server where playback is (the answer comes by the
+// next frame), so the delay is never more than a frame or two old.
+static uint32_t pulse_room(void) {
+    run_pending();
+    if (pa_stream_get_state(stream) != PA_STREAM_READY) return 0;
+    if (!timing || pa_operation_get_state(timing) != PA_OPERATION_RUNNING) {
+        if (timing) pa_operation_unref(timing);
+        timing = pa_stream_update_timing_info(stream, nullptr, nullptr);
+    }
+    size_t bytes = pa_stream_writable_size(stream);
+    return bytes == static_cast<size_t>(-1) ? 0 : static_cast<uint32_t>(bytes / 4);
+}
+
+static void pulse_write(const int16_t *pcm, uint32_t frames) {
+    if (pa_stream_write(stream, pcm, frames * 4u, nullptr, 0, PA_SEEK_RELATIVE) == 0) written += frames;
+}
+
+// Heard now: what the device had taken from the stream when the server last
+// reported, less what the device still held then, plus the time since. The
+// server's report is stamped on the same wall clock as ours (a local
+// connection), so its age is known.
+static int64_t pulse_delay(void) {
+    const pa_timing_info *t = pa_stream_get_timing_info(stream);
+    if (!t || t->read_index_corrupt || t->read_index < 0) return -1;
+    const int64_t rate = stream_rate;
+    int64_t heard = t->read_index / 4 - static_cast<int64_t>(t->sink_usec) * rate / 1000000;
+    if (t->playing) {
+        struct timeval now;
+        pa_gettimeofday(&now);
+        int64_t age = static_cast<int64_t>(pa_timeval_diff(&now, &t->timestamp));
+        if (pa_timeval_cmp(&now, &t->timestamp) < 0) age = 0;
+        heard += age * rate / 1000000;
+    }
+    int64_t delay = static_cast<int64_t>(written) - heard;
+    return delay < 0 ? 0 : delay;
+}
+
+static uint32_t pulse_underruns(void) { return dry; }
+
+static const xm_output pulse = {"pulse", pulse_open, pulse_room, pulse_write, pulse_delay, pulse_underruns};
+const xm_output *const xm_pulse_output = &pulse;
