@@ -151,6 +151,9 @@ void dbx_platform_pass(void);   // one pass of the main loop
 // screen (null: nothing). The song clock uses it to know when its pictures
 // are seen.
 extern void (*dbx_frame_shown)(void);
+// A pass up to its picture: input, the update when a tick is due, the
+// application's frame hook. Returns 1 when the update ran.
+int dbx_platform_advance(void);
 // Where the drawing layer lies on a display of the given size: a requested
 // window size centred (the odd pixel to the right and bottom; the overscan
 // is then ignored), otherwise the display less the overscan margins, each

@@ -16,12 +16,14 @@
 int32_t dbx_capture_width = 1280, dbx_capture_height = 720;
 unsigned char *dbx_capture_pixels;
 uint64_t dbx_capture_swaps;
+uint64_t dbx_capture_kept;
 
 static EGLDisplay display = EGL_NO_DISPLAY;
 static EGLConfig config;
 static EGLContext context = EGL_NO_CONTEXT;
 static EGLSurface surface = EGL_NO_SURFACE;
 static unsigned char *readback;  // GL's rows, bottom row first
+static bool have_frame;          // dbx_capture_pixels holds a frame of this surface
 
 // Display set-up has no way back: a failed step ends the program with the
 // step's name, since nothing could be captured without it.
@@ -51,6 +53,7 @@ static int make_surface(int32_t width, int32_t height) {
         fputs("invitro-capture: out of memory for the frame buffers\n", stderr);
         exit(1);
     }
+    have_frame = false;
     dbx_capture_width = width;
     dbx_capture_height = height;
     dbx_screen_width = width;
@@ -101,7 +104,14 @@ void dbx_platform_swapbuffers(void) {
         memcpy(to, from, row);
         for (size_t x = 3; x < row; x += 4) to[x] = 255;
     }
+    have_frame = true;
     dbx_capture_swaps++;
+}
+
+int dbx_capture_keep(void) {
+    if (!have_frame) return -1;
+    dbx_capture_kept++;
+    return 0;
 }
 
 void dbx_platform_poll_input(void) {}

@@ -13,6 +13,12 @@ extern int32_t dbx_capture_width, dbx_capture_height;
 // 255 everywhere (the screen shows the frame opaque, so the capture does too).
 extern unsigned char *dbx_capture_pixels;
 extern uint64_t dbx_capture_swaps;  // frames read back so far
+extern uint64_t dbx_capture_kept;   // frames kept by dbx_capture_keep so far
+
+// Keeps the last swapped frame as the next one, for a pass that would draw
+// the very same picture again: nothing is drawn or read back. Returns 0, or
+// -1 when there is no frame of the current surface yet (draw one instead).
+int dbx_capture_keep(void);
 
 // Makes a new off-screen surface of another size current, publishes the size
 // and fits the viewport to it. Returns 0, or -1 when the surface cannot be made.

@@ -47,13 +47,19 @@ void dbx_platform_start(void) {
     dbx_platform_ticready(1);
 }
 
-void dbx_platform_pass(void) {
+int dbx_platform_advance(void) {
     dbx_platform_poll_input();
-    if (dbx_platform_ticready(0)) {
+    const int updated = dbx_platform_ticready(0);
+    if (updated) {
         dbx_application_update();
         dtmp_mousedown = 0;
     }
     dbx_application_drawframe();
+    return updated;
+}
+
+void dbx_platform_pass(void) {
+    dbx_platform_advance();
     dbx_render_to_screen();
     if (dbx_frame_shown) dbx_frame_shown();
 }
