@@ -8,6 +8,7 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GLES/gl.h>
+#include <GLES/glext.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,9 @@ static EGLContext context = EGL_NO_CONTEXT;
 static EGLSurface surface = EGL_NO_SURFACE;
 static unsigned char *readback;  // GL's rows, bottom row first
 static bool have_frame;          // dbx_capture_pixels holds a frame of this surface
+static bool read_bgra;           // GL hands the pixels over fastest as BGRA
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixels are swizzled as little-endian words");
 
 // Display set-up has no way back: a failed step ends the program with the
 // step's name, since nothing could be captured without it.
@@ -63,6 +67,13 @@ static int make_surface(int32_t width, int32_t height) {
     glDisable(GL_SCISSOR_TEST);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
+    // Mesa keeps the surface as BGRA: read that way the pixels come out in
+    // one copy, while asking for RGBA converts every pixel inside GL.
+    GLint format = 0, type = 0;
+    glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_FORMAT_OES, &format);
+    glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_TYPE_OES, &type);
+    read_bgra = format == GL_BGRA_EXT && type == GL_UNSIGNED_BYTE;
+    glGetError();  // without the query's extension: plain RGBA
     return 0;
 }
 
@@ -93,16 +104,41 @@ int dbx_capture_resize(int32_t width, int32_t height) {
 
 // GL hands the rows over bottom first; the frame is kept top row first, as
 // image files and video encoders expect.
+// One row of GL's pixels (BGRA or RGBA words) as opaque RGBA.
+template <bool bgra> static inline uint32_t opaque_rgba(uint32_t p) {
+    if (bgra) p = (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
+    return p | 0xff000000u;
+}
+
+// One row of GL's pixels as opaque RGBA, four pixels at a time, which the
+// compiler turns into vector code.
+template <bool bgra> static void opaque_rgba_row(const unsigned char *from, unsigned char *to, size_t pixels) {
+    size_t x = 0;
+    uint32_t p[4];
+    for (; x + 4 <= pixels; x += 4) {
+        memcpy(p, from + x * 4, sizeof p);
+        for (uint32_t &q : p) q = opaque_rgba<bgra>(q);
+        memcpy(to + x * 4, p, sizeof p);
+    }
+    for (; x < pixels; x++) {
+        memcpy(p, from + x * 4, 4);
+        p[0] = opaque_rgba<bgra>(p[0]);
+        memcpy(to + x * 4, p, 4);
+    }
+}
+
 void dbx_platform_swapbuffers(void) {
     const int32_t width = dbx_capture_width, height = dbx_capture_height;
     const size_t row = static_cast<size_t>(width) * 4;
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, readback);
+    glReadPixels(0, 0, width, height, read_bgra ? GL_BGRA_EXT : GL_RGBA, GL_UNSIGNED_BYTE, readback);
     for (int32_t y = 0; y < height; y++) {
         const unsigned char *from = readback + static_cast<size_t>(height - 1 - y) * row;
         unsigned char *to = dbx_capture_pixels + static_cast<size_t>(y) * row;
-        memcpy(to, from, row);
-        for (size_t x = 3; x < row; x += 4) to[x] = 255;
+        if (read_bgra)
+            opaque_rgba_row<true>(from, to, static_cast<size_t>(width));
+        else
+            opaque_rgba_row<false>(from, to, static_cast<size_t>(width));
     }
     have_frame = true;
     dbx_capture_swaps++;
