@@ -62,4 +62,9 @@ int output_finish(void);  // 0: everything is in place under its final name
 void output_abort(void);  // removes every temporary file
 const std::string &output_error(void);
 
+// RGBA pixels (top row first; even width and height) as planar 4:2:0
+// YCbCr, the encoder's input: w*h luma bytes, then each chroma plane at
+// half the width and height, each chroma sample from 2x2 pixels.
+void output_rgba_to_yuv420(const unsigned char *rgba, int w, int h, unsigned char *out);
+
 #endif

@@ -8,3 +8,7 @@ if(DBX_RPI_NATIVE)
 endif()
 add_library(dbx_platform_capture OBJECT ${CMAKE_CURRENT_LIST_DIR}/capture.cpp)
 target_link_libraries(dbx_platform_capture PUBLIC drawboxlib PkgConfig::EGL PkgConfig::GLES1)
+# The read-back's per-pixel loop in vector code: GCC's default at -O2 leaves
+# loops of unknown length scalar.
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/capture.cpp PROPERTIES
+  COMPILE_OPTIONS "$<$<CXX_COMPILER_ID:GNU>:-fvect-cost-model=dynamic>")
