@@ -49,9 +49,67 @@ struct file_closer {
 using file_ptr = std::unique_ptr<FILE, file_closer>;
 }  // namespace
 
+int boxart_check(const char *filename, const char *data, int datasize, bool cut, FILE *out) {
+    int problems = 0;
+    auto report = [&](const char *what, const char *detail) {
+        fprintf(out, "The box art file \"%s\" %s%s\n", filename, what, detail);
+        problems++;
+    };
+    if (datasize <= 0 && !cut) {
+        report("is empty; the scene has no boxes from it.", "");
+        return problems;
+    }
+    enum { SHOWN_MAX = 8 };
+    char unknown[SHOWN_MAX][BOXART_NAME_SIZE];  // the names the frames lack, each once
+    int shown = 0, boxes = 0, other = 0;
+    bool more = false;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(data);
+    int remaining = datasize;
+    for (int size; (size = boxart_item_at(p, remaining)) != 0; p += size, remaining -= size) {
+        if (p[0] == BOXART_TYPE_BOX) {
+            boxes++;
+        } else if (p[0] != BOXART_TYPE_FRAME) {
+            other += size;
+        } else {
+            char name[BOXART_NAME_SIZE] = {};
+            for (int i = 0; i < BOXART_NAME_SIZE - 1 && p[1 + i]; i++) name[i] = static_cast<char>(p[1 + i]);
+            if (dbx_findframe(name) >= 0) continue;
+            bool seen = false;
+            for (int k = 0; k < shown; k++) seen = seen || strcmp(unknown[k], name) == 0;
+            if (seen) continue;
+            if (shown < SHOWN_MAX)
+                memcpy(unknown[shown++], name, sizeof name);
+            else
+                more = true;
+        }
+    }
+    if (boxes == 0) report("holds no box.", "");
+    if (other + remaining > 0) {
+        char detail[96];
+        snprintf(detail, sizeof detail, "%d bytes that are not frame names or boxes; they are skipped.",
+                 other + remaining);
+        report("holds ", detail);
+    }
+    if (shown > 0) {
+        char list[SHOWN_MAX * (BOXART_NAME_SIZE + 4) + 64] = "";
+        for (int k = 0; k < shown; k++) {
+            // Unprintable bytes would garble the line.
+            for (char *c = unknown[k]; *c; c++)
+                if (static_cast<unsigned char>(*c) < 32 || static_cast<unsigned char>(*c) > 126) *c = '?';
+            snprintf(list + strlen(list), sizeof list - strlen(list), "%s\"%s\"", k ? ", " : "", unknown[k]);
+        }
+        snprintf(list + strlen(list), sizeof list - strlen(list), "%s; their boxes are not drawn.",
+                 more ? " and more" : "");
+        report(shown == 1 ? "names a frame the atlas lacks: " : "names frames the atlas lacks: ", list);
+    }
+    if (cut) report("is longer than 64000 bytes; only the first 64000 are read.", "");
+    return problems;
+}
+
 void boxart_loadfile(const char *filename) {
     char buffer[BOXART_FILE_MAX];
     size_t got;
+    bool cut;
     {
         file_ptr f(fopen(filename, "rb"));
         if (!f) {
@@ -60,8 +118,10 @@ void boxart_loadfile(const char *filename) {
             return;
         }
         got = fread(buffer, 1, sizeof buffer, f.get());
+        cut = got == sizeof buffer && fgetc(f.get()) != EOF;
     }
     if (got > 0) boxart_load(buffer, static_cast<int>(got));
+    boxart_check(filename, buffer, static_cast<int>(got), cut, stderr);
 }
 
 // ---------------------------------------------------------------- writer

@@ -6,6 +6,8 @@
 #include "drawboxlib/drawboxlib.h"
 #include "boxart_format.h"
 
+#include <cstdio>
+
 // The animation parameters of every box, by pool slot.
 extern extra_t extra[DBX_MAX_DRAWBOXES];
 
@@ -16,6 +18,11 @@ enum : uint32_t { BOXART_NO_FRAME = 0xffffffffu };
 
 void boxart_load(const char *data, int datasize);
 void boxart_loadfile(const char *filename);
+// The problems of a scene file's bytes as read, one line each on `out`
+// naming the file: empty, no box, bytes that are not items, frame names the
+// loaded frames lack, and (`cut`) more bytes than were read. Returns how many
+// lines it wrote. boxart_loadfile reports every file it loads this way.
+int boxart_check(const char *filename, const char *data, int datasize, bool cut, FILE *out);
 void boxart_save(const char *filename, int dbfirst, int dblast);
 
 // Box animation.

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum { CAPTURE_MIXFREQ = 48000, CAPTURE_CHANNELS = 2 };
 
@@ -36,6 +37,10 @@ int capture_music_loaded(void);  // after the first frame: did the module load?
 int capture_song_ended(void);    // the player has stopped at the song's end
 double capture_song_progress(void);  // 0..1 through the order list
 
+// The files the intro reads from its folder: its atlas, its module and the
+// scene files under data/. No output of a run may be one of them.
+std::vector<std::string> capture_inputs(void);
+
 // One line of the timeline for the last frame: frame, time in ms, song
 // position, row, beat number, scene name (128 bytes are always enough).
 void capture_timeline_row(char *line, size_t size);
@@ -60,6 +65,7 @@ int output_open(const std::string &path, int width, int height, int fps, bool us
 int output_frame(const unsigned char *rgba, const int16_t *audio, uint32_t sample_frames);
 int output_finish(void);  // 0: everything is in place under its final name
 void output_abort(void);  // removes every temporary file
+void output_unfinish(void);  // removes what output_finish put in place
 const std::string &output_error(void);
 
 // RGBA pixels (top row first; even width and height) as planar 4:2:0

@@ -4,6 +4,7 @@
 #include "invitro_capture.h"
 
 #include "drawboxlib/platforms/capture_layer.h"
+#include "tools/common/file_io.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -17,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -147,6 +147,29 @@ static void show_progress(double done, double intro_seconds, double wall_seconds
     fflush(stderr);
 }
 
+// ---------------------------------------------------------------- the files
+
+// Why the outputs of this run cannot be written, or "" when they can. They
+// are checked before anything is made: each must be a file (the PNG frames a
+// folder) that is neither one of the intro's own files nor another output.
+// A video is muxed with a seek back to its start, so it cannot be a stream.
+static std::string outputs_problem(const settings &s, const output_names &names, bool use_ffmpeg) {
+    std::vector<std::string> outputs;
+    if (use_ffmpeg) {
+        outputs = {names.video};
+    } else {
+        outputs = {names.frames_dir, names.wav};
+    }
+    if (!s.timeline.empty()) outputs.push_back(s.timeline);
+    for (const std::string &file : outputs) {
+        struct stat info;
+        const char *kind = tool_special_kind(file, &info);
+        if (*kind && !(file == names.frames_dir && S_ISDIR(info.st_mode)))
+            return "cannot write \"" + file + "\": it is " + kind + ", not a file; name a file instead";
+    }
+    return tool_output_clash(outputs, capture_inputs());
+}
+
 // ---------------------------------------------------------------- the capture
 
 int main(int argc, char **argv) {
@@ -161,27 +184,40 @@ int main(int argc, char **argv) {
     }
     const bool use_ffmpeg = output_ffmpeg_on_path();
     const output_names names = output_names_for(s.output);
+    const std::string problem = outputs_problem(s, names, use_ffmpeg);
+    if (!problem.empty()) {
+        fprintf(stderr, "invitro-capture: %s\n", problem.c_str());
+        return 1;
+    }
+    // A hang-up or quit, like Ctrl-C and SIGTERM, stops the run at the next
+    // frame, and nothing of it is left behind.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) signal(sig, on_interrupt);
 
     std::string timeline_tmp;
-    std::ofstream timeline;
+    FILE *timeline = nullptr;
     if (!s.timeline.empty()) {
         timeline_tmp = s.timeline + ".part-" + std::to_string(getpid());
-        timeline.open(timeline_tmp, std::ios::binary);
+        timeline = fopen(timeline_tmp.c_str(), "wb");
         if (!timeline) {
-            fprintf(stderr, "invitro-capture: cannot write the timeline \"%s\"\n", timeline_tmp.c_str());
+            fprintf(stderr, "invitro-capture: cannot write the timeline \"%s\": %s\n", timeline_tmp.c_str(),
+                    strerror(errno));
             return 1;
         }
-        timeline << capture_timeline_header << '\n';
+        fprintf(timeline, "%s\n", capture_timeline_header);
     }
     auto give_up = [&](const std::string &text) {
         if (!text.empty()) fprintf(stderr, "invitro-capture: %s\n", text.c_str());
         output_abort();
         if (!timeline_tmp.empty()) {
-            timeline.close();
+            if (timeline) fclose(timeline);
+            timeline = nullptr;
             std::error_code ec;
             fs::remove(timeline_tmp, ec);
         }
         return 1;
+    };
+    auto timeline_failed = [&](int code) {
+        return give_up("cannot write the timeline \"" + s.timeline + "\": " + strerror(code ? code : EIO));
     };
 
     // The first frame comes before any file is made: start-up stops the
@@ -196,8 +232,6 @@ int main(int argc, char **argv) {
         fprintf(stderr, "invitro-capture: ffmpeg is not on the PATH: writing PNG frames to %s/ and the sound to %s\n",
                 names.frames_dir.c_str(), names.wav.c_str());
     if (output_open(s.output, s.width, s.height, s.fps, use_ffmpeg) != 0) return give_up(output_error());
-    signal(SIGINT, on_interrupt);
-    signal(SIGTERM, on_interrupt);
 
     const uint64_t fixed_frames =
         s.seconds > 0 ? std::max<uint64_t>(1, static_cast<uint64_t>(std::llround(s.seconds * s.fps))) : 0;
@@ -209,9 +243,9 @@ int main(int argc, char **argv) {
     for (;;) {
         if (output_frame(dbx_capture_pixels, capture_audio, capture_audio_frames) != 0)
             return give_up(output_error());
-        if (timeline.is_open()) {
+        if (timeline) {
             capture_timeline_row(row, sizeof row);
-            timeline << row << '\n';
+            if (fprintf(timeline, "%s\n", row) < 0) return timeline_failed(errno);
         }
         if (!fixed_frames && !end_frame) {
             if (capture_song_ended())
@@ -235,15 +269,20 @@ int main(int argc, char **argv) {
         capture_step();
     }
 
+    // All of the outputs or none: the timeline is written out before the
+    // video is put in place, and the video goes again if the timeline
+    // cannot follow it.
+    if (timeline) {
+        int code = fflush(timeline) == 0 ? 0 : errno;
+        if (fclose(timeline) != 0 && !code) code = errno;
+        timeline = nullptr;
+        if (code) return timeline_failed(code);
+    }
     if (output_finish() != 0) return give_up(output_error());
-    if (timeline.is_open()) {
-        timeline.close();
-        if (!timeline || rename(timeline_tmp.c_str(), s.timeline.c_str()) != 0) {
-            std::error_code ec;
-            fs::remove(timeline_tmp, ec);
-            fprintf(stderr, "invitro-capture: cannot write the timeline \"%s\"\n", s.timeline.c_str());
-            return 1;
-        }
+    if (!timeline_tmp.empty() && rename(timeline_tmp.c_str(), s.timeline.c_str()) != 0) {
+        const int code = errno;
+        output_unfinish();
+        return timeline_failed(code);
     }
     const double seconds = static_cast<double>(capture_frame) / s.fps;
     if (use_ffmpeg)

@@ -117,7 +117,7 @@ static int wav_open(const std::string &path) {
     unsigned char header[44];
     wav_header(header, 0);
     wav_frames = 0;
-    if (fwrite(header, sizeof header, 1, wav) != 1) return fail("cannot write \"" + path + "\"");
+    if (fwrite(header, sizeof header, 1, wav) != 1) return fail("cannot write \"" + path + "\": " + strerror(errno));
     return 0;
 }
 
@@ -125,9 +125,13 @@ static int wav_close(const std::string &path) {
     unsigned char header[44];
     wav_header(header, wav_frames);
     bool ok = fseek(wav, 0, SEEK_SET) == 0 && fwrite(header, sizeof header, 1, wav) == 1;
-    ok = fclose(wav) == 0 && ok;
+    int code = ok ? 0 : errno;
+    if (fclose(wav) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
     wav = nullptr;
-    if (!ok) return fail("cannot write \"" + path + "\"");
+    if (!ok) return fail("cannot write \"" + path + "\": " + strerror(code ? code : EIO));
     return 0;
 }
 
@@ -311,7 +315,7 @@ int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg
 
 int output_frame(const unsigned char *rgba, const int16_t *audio, uint32_t sample_frames) {
     if (sample_frames && fwrite(audio, CAPTURE_CHANNELS * sizeof(int16_t), sample_frames, wav) != sample_frames)
-        return fail("cannot write the sound file \"" + tmp_wav + "\"");
+        return fail("cannot write the sound file \"" + tmp_wav + "\": " + strerror(errno));
     wav_frames += sample_frames;
     if (with_ffmpeg) {
         output_rgba_to_yuv420(rgba, width, height, yuv.data());
@@ -361,11 +365,26 @@ int output_finish(void) {
     }
     std::error_code ec;
     fs::remove_all(names.frames_dir, ec);  // an earlier capture of the same name
-    if (put_in_place(tmp_frames, names.frames_dir) != 0 || put_in_place(tmp_wav, names.wav) != 0) {
+    if (put_in_place(tmp_frames, names.frames_dir) != 0) {
         output_abort();
         return -1;
     }
+    if (put_in_place(tmp_wav, names.wav) != 0) {
+        output_abort();
+        fs::remove_all(names.frames_dir, ec);  // all of the output or none
+        return -1;
+    }
     return 0;
+}
+
+void output_unfinish(void) {
+    std::error_code ec;
+    if (with_ffmpeg) {
+        fs::remove(names.video, ec);
+    } else {
+        fs::remove_all(names.frames_dir, ec);
+        fs::remove(names.wav, ec);
+    }
 }
 
 void output_abort(void) {

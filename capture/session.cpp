@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 int capture_fps = 60;
 uint64_t capture_frame;
@@ -95,6 +96,13 @@ double capture_song_progress(void) {
     const double rows = module->numrow > 0 ? module->numrow : 64;
     double done = (module->sngpos + module->patpos / rows) / module->numpos;
     return done < 0 ? 0 : done > 1 ? 1 : done;
+}
+
+std::vector<std::string> capture_inputs(void) {
+    std::vector<std::string> files = {"out.png", xm_filename};
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("data", ec)) files.push_back(entry.path().string());
+    return files;
 }
 
 const char capture_timeline_header[] = "frame,time_ms,position,row,beat,scene";

@@ -3,7 +3,9 @@
 
 #include <GLES/gl.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -86,8 +88,21 @@ int32_t dbx_viewport_originx, dbx_viewport_originy;
 int dbx_alphamode;
 int32_t dbx_av_offset_ms;
 
+// A number as strtol reads it, or false (after one line on stderr) when it
+// lies outside the 32-bit range: such a value counts as not given.
+static bool env_int32(const char *name, const char *text, const char *start, int32_t *value) {
+    errno = 0;
+    long number = strtol(start, nullptr, 10);
+    if (errno == ERANGE || number < INT32_MIN || number > INT32_MAX) {
+        fprintf(stderr, "%s=%s: the number is out of range; the setting is ignored\n", name, text);
+        return false;
+    }
+    *value = static_cast<int32_t>(number);
+    return true;
+}
+
 static void env_number(const char *name, int32_t *value) {
-    if (const char *text = getenv(name)) *value = static_cast<int32_t>(strtol(text, nullptr, 10));
+    if (const char *text = getenv(name)) env_int32(name, text, text, value);
 }
 
 // "WxH": only a value with a lower-case x changes the pair.
@@ -96,8 +111,36 @@ static void env_size(const char *name, int32_t *width, int32_t *height) {
     if (!text) return;
     const char *x = strchr(text, 'x');
     if (!x) return;
-    *width = static_cast<int32_t>(strtol(text, nullptr, 10));
-    *height = static_cast<int32_t>(strtol(x + 1, nullptr, 10));
+    int32_t w, h;
+    if (!env_int32(name, text, text, &w) || !env_int32(name, text, x + 1, &h)) return;
+    *width = w;
+    *height = h;
+}
+
+// A layer the display cannot show ends the program before any display work:
+// margins of half the display or more per side leave no pixel, and a window
+// side beyond DBX_MAX_LAYER_SIDE is more than any display or GL surface
+// takes (and beyond 32767 its 16.16 fixed-point size overflows).
+[[noreturn]] static void bad_layer(const char *name, int32_t value, const char *why) {
+    const char *text = getenv(name);
+    if (text)
+        fprintf(stderr, "%s=%s: %s\n", name, text, why);
+    else
+        fprintf(stderr, "%s=%d: %s\n", name, static_cast<int>(value), why);
+    exit(1);
+}
+
+static void check_layer(bool x_inherited, bool y_inherited) {
+    if (dbx_window_width > 0 && dbx_window_height > 0) {
+        if (dbx_window_width > DBX_MAX_LAYER_SIDE || dbx_window_height > DBX_MAX_LAYER_SIDE)
+            bad_layer("DBX_WINDOWSIZE", dbx_window_width, "a window side can be at most 16384 pixels");
+        return;  // the margins are not used
+    }
+    const char *why = "margins of 500 thousandths or more leave no pixel of the display; use 0 to 499";
+    if (dbx_screen_overscanx >= 500)
+        bad_layer(x_inherited ? "DBX_OVERSCAN" : "DBX_OVERSCANX", dbx_screen_overscanx, why);
+    if (dbx_screen_overscany >= 500)
+        bad_layer(y_inherited ? "DBX_OVERSCAN" : "DBX_OVERSCANY", dbx_screen_overscany, why);
 }
 
 void dbx_init(void) {
@@ -108,8 +151,11 @@ void dbx_init(void) {
     env_size("DBX_RESOLUTION", &dbx_fixed_width, &dbx_fixed_height);
     env_number("DBX_AV_OFFSET_MS", &dbx_av_offset_ms);
     // An axis without its own overscan (0) takes the common one, if positive.
-    if (dbx_screen_overscanx == 0 && dbx_screen_overscan > 0) dbx_screen_overscanx = dbx_screen_overscan;
-    if (dbx_screen_overscany == 0 && dbx_screen_overscan > 0) dbx_screen_overscany = dbx_screen_overscan;
+    const bool x_inherited = dbx_screen_overscanx == 0 && dbx_screen_overscan > 0;
+    const bool y_inherited = dbx_screen_overscany == 0 && dbx_screen_overscan > 0;
+    if (x_inherited) dbx_screen_overscanx = dbx_screen_overscan;
+    if (y_inherited) dbx_screen_overscany = dbx_screen_overscan;
+    check_layer(x_inherited, y_inherited);
     dbx_platform_init_window();
     dbx_setviewport();
 }

@@ -116,6 +116,10 @@ extern int dbx_alphamode;
 // sound. Negative when the sound comes late instead.
 extern int32_t dbx_av_offset_ms;
 
+// The largest window side a layer may have (DBX_WINDOWSIZE); larger values
+// end the program in dbx_init, as do overscan margins of 500 or more.
+enum { DBX_MAX_LAYER_SIDE = 16384 };
+
 void dbx_init(void);
 void dbx_setviewport(void);
 // The engine's state as a fresh program has it: empty pools

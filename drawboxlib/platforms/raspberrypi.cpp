@@ -11,6 +11,10 @@
 #include <EGL/egl.h>
 #include <GLES/gl.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
 // The display set-up has no way back: every EGL step and the GL error state
 // are checked, and a failed check writes the standard assertion report and
 // aborts, in every build type.
@@ -34,6 +38,18 @@ static const EGLint attribute_list[] = {
     EGL_SURFACE_TYPE, EGL_WINDOW_BIT,
     EGL_NONE,
 };
+
+// The display manager takes the source rectangle in 16.16 fixed point: a
+// layer side must be at least one pixel and below 32768 to be expressed.
+static int32_t fixed_16_16(int32_t pixels, const char *side) {
+    const int64_t value = int64_t{pixels} * 65536;
+    if (pixels < 1 || value > INT32_MAX) {
+        fprintf(stderr, "The layer's %s of %d pixels cannot be shown (it must be 1 to 32767 pixels).\n", side,
+                static_cast<int>(pixels));
+        exit(1);
+    }
+    return static_cast<int32_t>(value);
+}
 
 static void init_ogl(void) {
     EGLBoolean result;
@@ -81,8 +97,8 @@ static void init_ogl(void) {
     VC_RECT_T src_rect;
     src_rect.x = 24;
     src_rect.y = 24;
-    src_rect.width = egl_width * 65536;
-    src_rect.height = egl_height * 65536;
+    src_rect.width = fixed_16_16(egl_width, "width");
+    src_rect.height = fixed_16_16(egl_height, "height");
 
     VC_DISPMANX_ALPHA_T alpha = {DISPMANX_FLAGS_ALPHA_FIXED_ALL_PIXELS, 255, 0};
 

@@ -101,7 +101,14 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::string text = atlas_header(frames, base_name(png));
-    if (!art_png_write(png, atlas, err) || !tool_write_file(header, text.data(), text.size(), err)) {
+    std::vector<unsigned char> png_bytes;
+    std::vector<std::string> inputs = files;
+    if (!list.empty()) inputs.push_back(list);
+    // Both files or neither: a header that names another atlas's rows would
+    // draw garbage.
+    if (!art_png_encode(atlas, png_bytes, err) ||
+        !tool_write_files({{png, png_bytes.data(), png_bytes.size()}, {header, text.data(), text.size()}}, inputs,
+                          err)) {
         fprintf(stderr, "atlaspack: %s\n", err.c_str());
         return 1;
     }

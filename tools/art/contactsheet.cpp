@@ -198,7 +198,7 @@ int main(int argc, char **argv) {
     cairo_surface_write_to_png_stream(sheet, append_bytes, &png);
     cairo_surface_destroy(sheet);
     std::string err;
-    if (png.empty() || !tool_write_file(out, png.data(), png.size(), err)) {
+    if (png.empty() || !tool_write_file(out, png.data(), png.size(), err, capture_inputs())) {
         fprintf(stderr, "contactsheet: %s\n", err.empty() ? "PNG encoding failed" : err.c_str());
         return 1;
     }

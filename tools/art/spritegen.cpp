@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sprites.h"
+#include "tools/common/file_io.h"
 
 #ifndef ART_FONTDIR
 #define ART_FONTDIR "/usr/share/fonts/truetype/dejavu"
@@ -62,13 +63,22 @@ int main(int argc, char **argv) {
         }
         which.push_back(k);
     }
-    for (int k : which) {
+    // Every picture is drawn before any is written, and they are written all
+    // or none.
+    std::vector<std::vector<unsigned char>> pngs(which.size());
+    std::vector<tool_output> outputs;
+    std::string err;
+    for (size_t i = 0; i < which.size(); i++) {
         art_image img;
-        std::string err;
-        if (!sprite_render(k, fontdir, img, err) || !art_png_write(outdir + "/" + sprite_at(k).name, img, err)) {
+        if (!sprite_render(which[i], fontdir, img, err) || !art_png_encode(img, pngs[i], err)) {
             fprintf(stderr, "spritegen: %s\n", err.c_str());
             return 1;
         }
+        outputs.push_back({outdir + "/" + sprite_at(which[i]).name, pngs[i].data(), pngs[i].size()});
+    }
+    if (!tool_write_files(outputs, {}, err)) {
+        fprintf(stderr, "spritegen: %s\n", err.c_str());
+        return 1;
     }
     return 0;
 }

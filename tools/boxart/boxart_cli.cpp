@@ -34,9 +34,9 @@ bool read_whole(const char *name, std::vector<unsigned char> &data, FILE *err) {
     return false;
 }
 
-bool write_whole(const char *name, const std::vector<unsigned char> &bytes, FILE *err) {
+bool write_whole(const char *name, const std::vector<unsigned char> &bytes, const char *input, FILE *err) {
     std::string error;
-    if (tool_write_file(name, bytes.data(), bytes.size(), error)) return true;
+    if (tool_write_file(name, bytes.data(), bytes.size(), error, {input})) return true;
     fprintf(err, "boxart: %s\n", error.c_str());
     return false;
 }
@@ -62,7 +62,7 @@ int build(const char *textname, const char *outname, FILE *err) {
         fprintf(err, "boxart: %s: %s\n", textname, error.c_str());
         return 1;
     }
-    return write_whole(outname, bytes, err) ? 0 : 1;
+    return write_whole(outname, bytes, textname, err) ? 0 : 1;
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// Whole-file reading and writing for the asset tools. A write goes to a
-// temporary file beside the target that is then renamed over it, so the
-// target is either the old file or the whole new one, and a failed write
-// leaves no temporary file behind. Messages name the path on one line.
+// Whole-file reading and writing for the asset tools and the capture. A write
+// goes to a temporary file beside the target that is then renamed over it,
+// so the target is either the old file or the whole new one, and a failed
+// write leaves no temporary file behind. A target that exists and is not a
+// regular file is never replaced: a character device or a FIFO is written
+// as a stream, anything else is refused. Messages name the path on one line.
 #ifndef TOOLS_COMMON_FILE_IO_H
 #define TOOLS_COMMON_FILE_IO_H
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,38 +46,203 @@ inline bool tool_read_file(const std::string &path, std::vector<unsigned char> &
     return true;
 }
 
-inline bool tool_write_file(const std::string &path, const void *data, size_t size, std::string &err) {
-    std::string temp = path + ".XXXXXX";
+// ---------------------------------------------------------------- what a target is
+
+// What kind of thing is at `path`: "" for nothing yet or a regular file,
+// otherwise its kind in words ("a directory", "a character device", ...).
+inline const char *tool_special_kind(const std::string &path, struct stat *info_out = nullptr) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return "";
+    if (info_out) *info_out = info;
+    if (S_ISREG(info.st_mode)) return "";
+    if (S_ISDIR(info.st_mode)) return "a directory";
+    if (S_ISCHR(info.st_mode)) return "a character device";
+    if (S_ISBLK(info.st_mode)) return "a block device";
+    if (S_ISFIFO(info.st_mode)) return "a FIFO";
+    if (S_ISSOCK(info.st_mode)) return "a socket";
+    return "not a regular file";
+}
+
+// Written as a stream rather than replaced: character devices and FIFOs.
+inline bool tool_is_stream(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode));
+}
+
+// The file a path names, by device and inode; a file that does not exist yet
+// by its folder's device and inode and its own name. False when not even the
+// folder exists.
+struct tool_file_id {
+    dev_t dev;
+    ino_t ino;
+    std::string name;  // empty for a file that exists
+};
+
+inline bool tool_file_identity(const std::string &path, tool_file_id &id) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) {
+        id = {info.st_dev, info.st_ino, std::string()};
+        return true;
+    }
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (stat(folder.c_str(), &info) != 0) return false;
+    id = {info.st_dev, info.st_ino, slash == std::string::npos ? path : path.substr(slash + 1)};
+    return true;
+}
+
+inline bool tool_same_file(const std::string &a, const std::string &b) {
+    tool_file_id x, y;
+    return tool_file_identity(a, x) && tool_file_identity(b, y) && x.dev == y.dev && x.ino == y.ino &&
+           x.name == y.name;
+}
+
+// Why these outputs cannot be written by a run that reads `inputs`, or ""
+// when they can: an output that is one of the inputs, or two outputs that
+// are the same file. Devices and FIFOs may be named more than once (two
+// streams into /dev/null lose nothing).
+inline std::string tool_output_clash(const std::vector<std::string> &outputs, const std::vector<std::string> &inputs) {
+    for (size_t i = 0; i < outputs.size(); i++) {
+        if (tool_is_stream(outputs[i])) continue;
+        for (const std::string &in : inputs)
+            if (tool_same_file(outputs[i], in))
+                return "cannot write \"" + outputs[i] + "\": " +
+                       (in == outputs[i] ? std::string("this run reads it") : "it is \"" + in + "\", which this run reads");
+        for (size_t k = 0; k < i; k++)
+            if (tool_same_file(outputs[i], outputs[k]))
+                return "cannot write \"" + outputs[i] + "\": " +
+                       (outputs[k] == outputs[i] ? std::string("this run writes it already")
+                                                 : "it is \"" + outputs[k] + "\", which this run also writes");
+    }
+    return "";
+}
+
+// ---------------------------------------------------------------- writing
+
+struct tool_output {
+    std::string path;
+    const void *data;
+    size_t size;
+};
+
+namespace tool_file_detail {
+
+inline bool write_fd(int fd, const void *data, size_t size) {
+    const unsigned char *p = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        ssize_t done = write(fd, p, size);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += done;
+        size -= static_cast<size_t>(done);
+    }
+    return true;
+}
+
+// The bytes into a new private file beside `path`; its name in `temp`.
+inline bool write_temp(const std::string &path, const void *data, size_t size, std::string &temp, std::string &err) {
+    temp = path + ".XXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0) {
         err = tool_file_error("create a file beside", path, errno);
+        temp.clear();
         return false;
     }
-    bool ok = true;
-    int code = 0;
-    auto failed = [&] {
-        if (ok) code = errno;
+    bool ok = write_fd(fd, data, size);
+    int code = ok ? 0 : errno;
+    if (close(fd) != 0 && ok) {
         ok = false;
-    };
-    if (FILE *f = fdopen(fd, "wb")) {
-        if ((size > 0 && fwrite(data, 1, size, f) != size) || fflush(f) != 0) failed();
-        if (fclose(f) != 0) failed();
-    } else {
-        failed();
-        close(fd);
+        code = errno;
     }
     // mkstemp makes the file private; what the tools write are ordinary files.
     if (ok) {
         mode_t mask = umask(0);
         umask(mask);
-        if (chmod(temp.c_str(), 0666 & ~mask) != 0) failed();
+        if (chmod(temp.c_str(), 0666 & ~mask) != 0) {
+            ok = false;
+            code = errno;
+        }
     }
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) failed();
     if (!ok) {
         unlink(temp.c_str());
+        temp.clear();
         err = tool_file_error("write", path, code);
     }
     return ok;
+}
+
+inline bool write_stream(const std::string &path, const void *data, size_t size, std::string &err) {
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        err = tool_file_error("open", path, errno);
+        return false;
+    }
+    bool ok = write_fd(fd, data, size);
+    int code = ok ? 0 : errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
+    if (!ok) err = tool_file_error("write", path, code);
+    return ok;
+}
+
+}  // namespace tool_file_detail
+
+// Writes every output or none: the files are made under temporary names
+// first and renamed into place together; should a rename or a stream fail
+// after that, the files already put in place by this call are removed again.
+// Inputs of the run are never overwritten (see tool_output_clash).
+inline bool tool_write_files(const std::vector<tool_output> &outputs, const std::vector<std::string> &inputs,
+                             std::string &err) {
+    std::vector<std::string> paths;
+    for (const tool_output &o : outputs) {
+        const char *kind = tool_special_kind(o.path);
+        if (*kind && !tool_is_stream(o.path)) {
+            err = "cannot write \"" + o.path + "\": it is " + kind + ", not a file";
+            return false;
+        }
+        paths.push_back(o.path);
+    }
+    err = tool_output_clash(paths, inputs);
+    if (!err.empty()) return false;
+    std::vector<std::string> temps(outputs.size());
+    auto drop_temps = [&] {
+        for (const std::string &t : temps)
+            if (!t.empty()) unlink(t.c_str());
+    };
+    for (size_t i = 0; i < outputs.size(); i++) {
+        if (tool_is_stream(outputs[i].path)) continue;
+        if (!tool_file_detail::write_temp(outputs[i].path, outputs[i].data, outputs[i].size, temps[i], err)) {
+            drop_temps();
+            return false;
+        }
+    }
+    std::vector<std::string> placed;
+    auto undo = [&] {
+        drop_temps();
+        for (const std::string &p : placed) unlink(p.c_str());
+        return false;
+    };
+    for (size_t i = 0; i < outputs.size(); i++) {
+        if (temps[i].empty()) continue;
+        if (rename(temps[i].c_str(), outputs[i].path.c_str()) != 0) {
+            err = tool_file_error("write", outputs[i].path, errno);
+            return undo();
+        }
+        temps[i].clear();
+        placed.push_back(outputs[i].path);
+    }
+    for (const tool_output &o : outputs)
+        if (tool_is_stream(o.path) && !tool_file_detail::write_stream(o.path, o.data, o.size, err)) return undo();
+    return true;
+}
+
+inline bool tool_write_file(const std::string &path, const void *data, size_t size, std::string &err,
+                            const std::vector<std::string> &inputs = {}) {
+    return tool_write_files({{path, data, size}}, inputs, err);
 }
 
 #endif

@@ -70,7 +70,8 @@ PcmLevels pcm_levels(const std::vector<int16_t>& pcm) {
     return l;
 }
 
-std::string write_wav(const std::string& path, const std::vector<int16_t>& pcm, unsigned rate) {
+std::string write_wav(const std::string& path, const std::vector<int16_t>& pcm, unsigned rate,
+                      const std::vector<std::string>& inputs) {
     std::vector<uint8_t> b;
     b.reserve(44 + pcm.size() * 2);
     const auto u16 = [&](uint32_t v) { b.push_back(v & 0xff); b.push_back((v >> 8) & 0xff); };
@@ -81,5 +82,5 @@ std::string write_wav(const std::string& path, const std::vector<int16_t>& pcm, 
     tag("fmt "); u32(16); u16(1); u16(2); u32(rate); u32(rate * 4); u16(4); u16(16);
     tag("data"); u32(data_bytes);
     for (int16_t s : pcm) u16(static_cast<uint16_t>(s));
-    return xm_save_file(path, b);
+    return xm_save_file(path, b, inputs);
 }

@@ -43,4 +43,5 @@ struct PcmLevels {
 PcmLevels pcm_levels(const std::vector<int16_t>& pcm);
 
 // Writes 16-bit stereo PCM as a WAV file (temp file + rename). Empty text on success.
-std::string write_wav(const std::string& path, const std::vector<int16_t>& pcm, unsigned rate);
+std::string write_wav(const std::string& path, const std::vector<int16_t>& pcm, unsigned rate,
+                      const std::vector<std::string>& inputs = {});

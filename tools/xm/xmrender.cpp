@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     Player_Free(mod);
     MikMod_Exit();
     if (!out.empty()) {
-        const std::string e = write_wav(out, r.pcm, rate);
+        const std::string e = write_wav(out, r.pcm, rate, {in});
         if (!e.empty()) {
             std::fprintf(stderr, "xmrender: %s\n", e.c_str());
             return 1;

@@ -3,6 +3,8 @@
 // instrument with its sample headers followed by its delta-coded samples.
 #include "xmwriter.h"
 
+#include "tools/common/file_io.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -259,21 +261,8 @@ std::vector<uint8_t> xm_write(const XmModule& m) {
     return std::move(out.bytes);
 }
 
-std::string xm_save_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string temp = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return "cannot create " + temp + ": " + std::strerror(errno);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        const std::string why = std::strerror(errno);
-        std::remove(temp.c_str());
-        return "cannot write " + temp + ": " + why;
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        std::remove(temp.c_str());
-        return "cannot rename " + temp + " to " + path + ": " + why;
-    }
-    return {};
+std::string xm_save_file(const std::string& path, const std::vector<uint8_t>& bytes,
+                         const std::vector<std::string>& inputs) {
+    std::string error;
+    return tool_write_file(path, bytes.data(), bytes.size(), error, inputs) ? std::string() : error;
 }

@@ -122,6 +122,9 @@ std::string xm_check(const XmModule& module);
 std::vector<uint8_t> xm_write(const XmModule& module);
 
 // Writes bytes to `path` through a temporary file in the same directory and
-// a rename, so the file is either the old one or the complete new one.
-// Returns an empty text on success, else the reason it failed.
-std::string xm_save_file(const std::string& path, const std::vector<uint8_t>& bytes);
+// a rename, so the file is either the old one or the complete new one (a
+// device or FIFO is written as a stream; nothing else that is not a regular
+// file is replaced, nor any of `inputs`). Returns an empty text on success,
+// else the reason it failed.
+std::string xm_save_file(const std::string& path, const std::vector<uint8_t>& bytes,
+                         const std::vector<std::string>& inputs = {});
