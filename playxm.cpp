@@ -42,6 +42,8 @@ uint64_t xm_monotonic_ms(void) {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
+static uint64_t fallback_start_ms;  // offline without a song: when the fallback clock began
+static uint64_t fallback_steps;     // and how often it has stepped since
 
 static unsigned int bytes_per_sample_frame(void) {
     unsigned int bytes = (md_mode & DMODE_FLOAT) ? 4 : (md_mode & DMODE_16BITS) ? 2 : 1;
@@ -177,14 +179,23 @@ int playxm(void) {
     } else {
         fprintf(stderr, "Cannot load the music module \"%s\" (%s); the scenes follow the silent clock.\n",
                 xm_filename, MikMod_strerror(MikMod_errno));
+        fallback_start_ms = dbx_platform_clock();
+        fallback_steps = 0;
     }
     return result;
 }
 
 int xmupdate(void) {
     if (!module) {
-        // Without a song the scenes keep coming on the fallback clock.
-        if (xmplaying) xm_fallback_step();
+        // Without a song the scenes keep coming on the fallback clock, one
+        // step a frame. Offline, where frames come at any rate, it steps as
+        // often as a 60 Hz display would have shown a frame by now.
+        if (xmplaying && xm_offline) {
+            const uint64_t due = ((dbx_platform_clock() - fallback_start_ms) * 60 + 999) / 1000 + 1;
+            for (; fallback_steps < due; fallback_steps++) xm_fallback_step();
+        } else if (xmplaying) {
+            xm_fallback_step();
+        }
         return 0;
     }
     if (xm_live) {

@@ -203,6 +203,31 @@ void dbx_setviewport(void) {
 
 // ---------------------------------------------------------------- atlas loading
 
+const char *dbx_atlas_problem(const char *name, uint32_t width, uint32_t height, const void *framesetdata,
+                              int frames, int32_t max_texture) {
+    static char text[256];
+    if (max_texture > 0 && (width > static_cast<uint32_t>(max_texture) || height > static_cast<uint32_t>(max_texture))) {
+        snprintf(text, sizeof text, "%s is %ux%u texels, more than the largest texture here (%dx%d)", name, width,
+                 height, static_cast<int>(max_texture), static_cast<int>(max_texture));
+        return text;
+    }
+    const unsigned char *rows = static_cast<const unsigned char *>(framesetdata);
+    for (int i = 0; i < frames; i++) {
+        dbx_frame_t f;
+        memcpy(&f, rows + static_cast<size_t>(i) * sizeof f, sizeof f);
+        if (uint64_t{f.x1} + f.width > width || uint64_t{f.y1} + f.height > height) {
+            char frame[sizeof f.source_name + 1] = {};
+            memcpy(frame, f.source_name, sizeof f.source_name);
+            for (char *c = frame; *c; c++)
+                if (static_cast<unsigned char>(*c) < 32 || static_cast<unsigned char>(*c) > 126) *c = '?';
+            snprintf(text, sizeof text, "%s is %ux%u texels, too small for the frame \"%s\" (%ux%u at %u,%u)", name,
+                     width, height, frame, f.width, f.height, f.x1, f.y1);
+            return text;
+        }
+    }
+    return nullptr;
+}
+
 int dbx_loadframeset(const char *pngfilename, const unsigned char *pngdata, int pngsize,
                      const void *framesetdata, int frames) {
     dbx_image_t *image = dbx_loadpng(pngfilename, pngdata, pngsize);
@@ -213,6 +238,14 @@ int dbx_loadframeset(const char *pngfilename, const unsigned char *pngdata, int 
     if (frames < 0 || static_cast<uint32_t>(frames) > DBX_MAX_FRAMES - first) {
         free(image);
         return -1;
+    }
+    GLint most = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &most);
+    const char *name = pngsize != 0 || !pngfilename ? "the atlas" : pngfilename;
+    if (const char *problem = dbx_atlas_problem(name, image->width, image->height, framesetdata, frames, most)) {
+        dbx_platform_fatal("atlas", problem);
+        free(image);
+        return 0;
     }
     int set = dbx_frameset_create();
     if (set < 0) {

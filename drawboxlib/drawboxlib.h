@@ -94,9 +94,18 @@ dbx_event_t *dbx_event_get(void);
 int dbx_findframe(const char *name);
 
 // Atlas loading: decodes the PNG (from memory when pngsize != 0), uploads it
-// as a texture, appends the frame table; returns the frame set index.
+// as a texture, appends the frame table; returns the frame set index. An
+// image that cannot hold the table (see dbx_atlas_problem) is reported and
+// makes nothing, like one that cannot be decoded.
 int dbx_loadframeset(const char *pngfilename, const unsigned char *pngdata, int pngsize,
                      const void *framesetdata, int frames);
+// Why an image of this size cannot be the atlas of these `frames` records
+// (packed dbx_frame_t rows, read byte for byte): a frame rectangle that does
+// not lie inside the image, or an image wider or taller than max_texture
+// (GL_MAX_TEXTURE_SIZE; 0 for no limit). Null when it can; otherwise one line
+// of text in a static buffer, naming `name`.
+const char *dbx_atlas_problem(const char *name, uint32_t width, uint32_t height, const void *framesetdata,
+                              int frames, int32_t max_texture);
 
 // ---------------------------------------------------------------- display
 
@@ -144,10 +153,13 @@ extern int32_t dbx_tics;     // ticks since the clock was restarted
 extern uint64_t (*dbx_platform_clock)(void);
 uint64_t dbx_wallclock_ms(void);
 int dbx_platform_ticready(int restart);
+uint64_t dbx_platform_next_tick(void);  // the clock time at which the next tick is due
 
 // ---------------------------------------------------------------- platform
 // Shared by every platform layer:
 void dbx_platform_fatal(const char *title, const char *text);
+// No image wider or taller than this is decoded.
+enum { DBX_MAX_IMAGE_SIDE = 16384 };
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize);
 void dbx_platform_start(void);  // application start-up, then the clock restart
 void dbx_platform_pass(void);   // one pass of the main loop

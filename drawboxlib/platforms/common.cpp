@@ -15,11 +15,34 @@ void dbx_platform_fatal(const char *title, const char *text) {
 }
 
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize) {
-    unsigned char *pixels = nullptr;
+    unsigned char *file = nullptr, *pixels = nullptr;
+    size_t size = static_cast<size_t>(datasize);
     unsigned width = 0, height = 0;
-    unsigned error = datasize != 0
-        ? lodepng_decode32(&pixels, &width, &height, data, static_cast<size_t>(datasize))
-        : lodepng_decode32_file(&pixels, &width, &height, filename);
+    unsigned error = 0;
+    if (datasize == 0) {
+        error = lodepng_load_file(&file, &size, filename);
+        data = file;
+    } else if (datasize < 0) {
+        error = 48;  // lodepng's "empty input buffer"
+    }
+    // The size comes from the header before anything is decoded: an image
+    // larger than any texture is refused without allocating it.
+    if (!error) {
+        LodePNGState state;
+        lodepng_state_init(&state);
+        error = lodepng_inspect(&width, &height, &state, data, size);
+        lodepng_state_cleanup(&state);
+    }
+    if (!error && (width > DBX_MAX_IMAGE_SIDE || height > DBX_MAX_IMAGE_SIDE)) {
+        char text[96];
+        snprintf(text, sizeof text, "the image is %ux%u pixels; at most %dx%d can be loaded", width, height,
+                 DBX_MAX_IMAGE_SIDE, DBX_MAX_IMAGE_SIDE);
+        dbx_platform_fatal("lodepng", text);
+        free(file);
+        return nullptr;
+    }
+    if (!error) error = lodepng_decode32(&pixels, &width, &height, data, size);
+    free(file);
     if (error) {
         dbx_platform_fatal("lodepng", lodepng_error_text(error));
         free(pixels);

@@ -42,6 +42,8 @@ int dbx_platform_ticready(int restart) {
     return 0;
 }
 
+uint64_t dbx_platform_next_tick(void) { return ts_next + 1; }
+
 void dbx_platform_start(void) {
     dbx_application_init();
     dbx_platform_ticready(1);

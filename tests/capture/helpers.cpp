@@ -44,15 +44,15 @@ std::vector<uint8_t> tiny_module_bytes(void) {
 }
 
 void put_tiny_intro(const std::string &dir) {
-    // A 16x16 atlas: every frame of the compiled table points somewhere in it.
-    std::vector<unsigned char> atlas(16 * 16 * 4);
+    // A 1024x1024 atlas, as large as the compiled frame table needs.
+    std::vector<unsigned char> atlas(1024 * 1024 * 4);
     for (size_t i = 0; i < atlas.size(); i += 4) {
         atlas[i] = 200;
         atlas[i + 1] = static_cast<unsigned char>(i % 256);
         atlas[i + 2] = 40;
         atlas[i + 3] = 255;
     }
-    if (lodepng_encode32_file((dir + "/out.png").c_str(), atlas.data(), 16, 16))
+    if (lodepng_encode32_file((dir + "/out.png").c_str(), atlas.data(), 1024, 1024))
         throw std::runtime_error("cannot write out.png");
     std::string error = xm_save_file(dir + "/omber.xm", tiny_module_bytes());
     if (!error.empty()) throw std::runtime_error(error);

@@ -21,7 +21,7 @@ stub brcmEGL eglChooseConfig eglCreateContext eglCreateWindowSurface eglGetDispl
 stub brcmGLESv2 glBindTexture glBlendFunc glClear glClearColor glDisableClientState \
   glDrawArrays glEnable glEnableClientState glGenTextures glGetError glLoadIdentity \
   glMatrixMode glOrthof glScissor glTexCoordPointer glTexImage2D glTexParameteri \
-  glVertexPointer glViewport glDisable glColorPointer glPixelStorei
+  glVertexPointer glViewport glDisable glColorPointer glPixelStorei glGetIntegerv
 # The Pi's headers are those of our stand-in; its EGL window handles are pointers.
 cp "$src/drawboxlib/platforms/videocore/bcm_host.h" "$work/vc/include/"
 
