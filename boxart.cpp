@@ -84,10 +84,11 @@ int boxart_check(const char *filename, const char *data, int datasize, bool cut,
         }
     }
     if (boxes == 0) report("holds no box.", "");
-    if (other + remaining > 0) {
+    // The end of a file cut short is part of an item, not stray bytes.
+    const int stray = other + (cut ? 0 : remaining);
+    if (stray > 0) {
         char detail[96];
-        snprintf(detail, sizeof detail, "%d bytes that are not frame names or boxes; they are skipped.",
-                 other + remaining);
+        snprintf(detail, sizeof detail, "%d bytes that are not frame names or boxes; they are skipped.", stray);
         report("holds ", detail);
     }
     if (shown > 0) {

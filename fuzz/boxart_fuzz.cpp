@@ -1,4 +1,4 @@
-// libFuzzer target for the box art reader: any bytes must load without
+// libFuzzer target for the box art reader and its report: any bytes must load without
 // reading or writing outside the data and the pools, leave every box on a
 // loaded frame or on no frame, and dump/build back to the same bytes.
 #include "boxart.h"
@@ -40,6 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     memset(extra, 0, sizeof extra);
     boxart_load(bytes, datasize);
     check_pool(0);
+    // The report: a line for an empty file, one for a file cut short, and
+    // never more than the five kinds of problem.
+    static FILE *nowhere = fopen("/dev/null", "w");
+    const bool cut = size > BOXART_FILE_MAX;
+    const int problems = boxart_check("fuzz.dat", bytes, datasize, cut, nowhere);
+    check(size > 0 || problems == 1, "an empty file is one problem");
+    check(!cut || problems >= 1, "a file cut short went unreported");
+    check(problems <= 4, "more problems than a file can have");
     spinboxes();
     dbx_drawboxes = DBX_MAX_DRAWBOXES - 3;
     for (int n = 0; n < 3; n++) boxart_load(bytes, datasize);

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -217,6 +220,48 @@ TEST_F(BoxartTool, AFailedBuildLeavesTheOldFileAlone) {
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("nowhere/scene.dat"), std::string::npos) << r.err;
     EXPECT_EQ(scratch_dir::entries(".").size(), 2u);
+}
+
+// Devices and FIFOs are written as streams, other things that are not files
+// are refused, and so is the run's own input; none of them is replaced.
+TEST_F(BoxartTool, OutputsThatAreNotFilesOrAreTheInputAreNeverReplaced) {
+    write_text("scene.txt", "frame \"a\"\nbox 1 2 1 0 0 0 0 0 0 0 1 0\n");
+    ASSERT_EQ(mkdir("folder", 0755), 0);
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
+    ASSERT_EQ(run({"build", "scene.txt", "-o", "expected.dat"}).status, 0);
+    const std::vector<unsigned char> expected = read_bytes("expected.dat");
+    std::vector<unsigned char> from_fifo;
+    std::thread reader([&] { from_fifo = read_bytes("fifo"); });
+    struct row {
+        const char *target;
+        int status;
+        const char *message;  // in the error, or "" for none
+    } rows[] = {
+        {"/dev/full", 1, "No space left on device"},
+        {"/dev/null", 0, ""},
+        {"fifo", 0, ""},
+        {"folder", 1, "it is a directory"},
+        {"scene.txt", 1, "this run reads it"},
+        {"./scene.txt", 1, "it is \"scene.txt\", which this run reads"},
+    };
+    for (const row &r : rows) {
+        struct stat before;
+        const bool existed = stat(r.target, &before) == 0;
+        run_result got = run({"build", "scene.txt", "-o", r.target});
+        EXPECT_EQ(got.status, r.status) << r.target << ": " << got.err;
+        if (*r.message) {
+            EXPECT_NE(got.err.find(r.message), std::string::npos) << r.target << ": " << got.err;
+        } else {
+            EXPECT_EQ(got.err, "") << r.target;
+        }
+        struct stat after;
+        ASSERT_EQ(stat(r.target, &after), 0) << r.target;
+        EXPECT_TRUE(existed && after.st_ino == before.st_ino && after.st_mode == before.st_mode)
+            << r.target << " was replaced";
+    }
+    reader.join();
+    EXPECT_EQ(from_fifo, expected);
+    EXPECT_EQ(scratch_dir::entries(".").size(), 4u) << "no temporary file is left behind";
 }
 
 TEST_F(BoxartTool, UsageAndMissingFiles) {

@@ -247,6 +247,56 @@ TEST_F(BoxartFile, AFullPoolStopsTheReader) {
     expect_box(DBX_MAX_DRAWBOXES - 1, 1, 1);
 }
 
+// Each problem of a file is one line on standard error naming the file, once
+// per load; what can be loaded still is.
+TEST_F(BoxartFile, ProblemsAreNamedOneLineEachAndTheRestStillLoads) {
+    std::vector<unsigned char> box_only, long_file, unknown, not_items;
+    append_box_item(box_only, numbered_box(0));
+    for (int i = 0; i < 1400; i++) append_box_item(long_file, numbered_box(i));
+    append_frame_item(unknown, "nothere.png");
+    append_box_item(unknown, numbered_box(1));
+    append_frame_item(unknown, "bird.png");
+    append_box_item(unknown, numbered_box(2));
+    append_frame_item(unknown, "gone.png");
+    append_frame_item(unknown, "nothere.png");
+    not_items = box_only;
+    not_items.push_back(7);  // an item of another type
+    not_items.insert(not_items.end(), 48, 0);
+    not_items.insert(not_items.end(), {'t', 'a', 'i', 'l'});
+    struct row {
+        const char *name;
+        std::vector<unsigned char> bytes;
+        uint32_t boxes;                      // loaded anyway
+        std::vector<const char *> lines;     // one line each, in this order
+    } rows[] = {
+        {"fine.dat", box_only, 1, {}},
+        {"empty.dat", {}, 0, {"is empty"}},
+        {"frames.dat", std::vector<unsigned char>(unknown.begin(), unknown.begin() + 33), 0,
+         {"holds no box", "names a frame the atlas lacks: \"nothere.png\""}},
+        {"tail.dat", {1, 2, 3}, 0, {"holds no box", "holds 3 bytes that are not frame names or boxes"}},
+        {"other.dat", not_items, 1, {"holds 53 bytes that are not frame names or boxes"}},
+        {"unknown.dat", unknown, 2, {"names frames the atlas lacks: \"nothere.png\", \"gone.png\";"}},
+        {"long.dat", long_file, 1306, {"is longer than 64000 bytes; only the first 64000 are read"}},
+    };
+    for (const row &r : rows) {
+        write_bytes(r.name, r.bytes);
+        dbx_drawboxes = 0;
+        ::testing::internal::CaptureStderr();
+        boxart_loadfile(r.name);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(dbx_drawboxes, r.boxes) << r.name;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), static_cast<long>(r.lines.size())) << said;
+        size_t at = 0;
+        for (const char *line : r.lines) {
+            size_t start = said.find("The box art file \"" + std::string(r.name) + "\" ", at);
+            ASSERT_NE(start, std::string::npos) << r.name << ": " << said;
+            size_t end = said.find('\n', start);
+            EXPECT_NE(said.substr(start, end - start).find(line), std::string::npos) << r.name << ": " << said;
+            at = end;
+        }
+    }
+}
+
 TEST_F(BoxartFile, FilesThatCannotBeOpenedAreReportedAndSkipped) {
     place(0, 0, 0);
     ::testing::internal::CaptureStderr();

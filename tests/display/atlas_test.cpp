@@ -102,6 +102,41 @@ TEST_F(Atlas, UndecodableImageCreatesNothing) {
     EXPECT_EQ(out.back(), '\n');
 }
 
+// An image that cannot hold every rectangle of the table is reported on one
+// line and makes nothing, like an image that cannot be decoded.
+TEST_F(Atlas, ImagesThatCannotHoldTheTableMakeNothing) {
+    const struct {
+        uint32_t w, h;
+        const char *said;  // "" when the image holds the table
+    } cases[] = {
+        {8, 8, "[atlas] the atlas is 8x8 texels, too small for the frame \"a.png\" (10x10 at 1,1)\n"},
+        {23, 64, "[atlas] the atlas is 23x64 texels, too small for the frame \"c.png\" (4x4 at 20,1)\n"},
+        {64, 10, "[atlas] the atlas is 64x10 texels, too small for the frame \"a.png\" (10x10 at 1,1)\n"},
+        {24, 11, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
+        reset_engine();
+        open_display(160, 90);
+        png = rgba_image(c.w, c.h).png();
+        testing::internal::CaptureStdout();
+        int set = load(table, 3);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.said);
+        EXPECT_EQ(set, 0);
+        EXPECT_EQ(dbx_framesets, *c.said ? 0u : 1u);
+        EXPECT_EQ(dbx_frames, *c.said ? 0u : 3u);
+    }
+    // The largest texture of the GL at hand is the other limit.
+    GLint most = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &most);
+    ASSERT_GT(most, 0);
+    EXPECT_EQ(dbx_atlas_problem("out.png", static_cast<uint32_t>(most), 1, table, 0, most), nullptr);
+    EXPECT_STREQ(dbx_atlas_problem("out.png", 64, static_cast<uint32_t>(most) + 1, table, 0, most),
+                 ("out.png is 64x" + std::to_string(most + 1) + " texels, more than the largest texture here (" +
+                  std::to_string(most) + "x" + std::to_string(most) + ")")
+                     .c_str());
+}
+
 TEST_F(Atlas, FullFrameSetPoolWritesNothing) {
     for (int i = 0; i < DBX_MAX_FRAMESETS; i++) dbx_frameset_create();
     EXPECT_EQ(load(table, 3), -1);

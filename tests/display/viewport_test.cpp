@@ -1,7 +1,12 @@
 // Start-up configuration and the letterboxed viewport, read back from GL.
 #include "display_fixture.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -226,6 +231,95 @@ TEST_F(Viewport, EmptyOverscanSetsZeroAndAbsentChangesNothing) {
     EXPECT_EQ(dbx_screen_overscan, 0);
     EXPECT_EQ(dbx_screen_overscanx, 0);
     EXPECT_EQ(dbx_screen_overscany, 9);
+}
+
+// Numbers beyond 32 bits are ignored with one line, as if not given.
+TEST_F(Viewport, OutOfRangeNumbersAreReportedAndIgnored) {
+    const struct {
+        const char *name, *value;
+    } cases[] = {
+        {"DBX_OVERSCAN", "99999999999"},
+        {"DBX_OVERSCANX", "-99999999999"},
+        {"DBX_WINDOWSIZE", "99999999999x5"},
+        {"DBX_RESOLUTION", "640x2147483648"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        reset_engine();
+        setenv(c.name, c.value, 1);
+        ::testing::internal::CaptureStderr();
+        open_display(200, 100);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, std::string(c.name) + "=" + c.value + ": the number is out of range; the setting is ignored\n");
+        EXPECT_EQ(dbx_screen_overscan, 0);
+        EXPECT_EQ(dbx_screen_overscanx, 0);
+        EXPECT_EQ(dbx_window_width, 0);
+        EXPECT_EQ(dbx_window_height, 0);
+        EXPECT_EQ(dbx_fixed_width, 640);
+        EXPECT_EQ(dbx_fixed_height, 360);
+        EXPECT_EQ(dbx_screen_width, 200);
+    }
+}
+
+// A layer that would have no pixel, or whose size overflows, ends the
+// program with one line naming the variable, before any display call.
+TEST_F(Viewport, ImpossibleLayersEndTheProgramBeforeTheDisplayIsTouched) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct {
+        std::vector<std::pair<const char *, const char *>> env;
+        const char *line;
+    } cases[] = {
+        {{{"DBX_OVERSCAN", "600"}}, "DBX_OVERSCAN=600: margins of 500 thousandths or more"},
+        {{{"DBX_OVERSCANY", "500"}}, "DBX_OVERSCANY=500: margins"},
+        {{{"DBX_OVERSCAN", "700"}, {"DBX_OVERSCANX", "10"}}, "DBX_OVERSCAN=700: margins"},
+        {{{"DBX_WINDOWSIZE", "100000x100000"}}, "DBX_WINDOWSIZE=100000x100000: a window side can be at most 16384"},
+        {{{"DBX_WINDOWSIZE", "300x32768"}}, "DBX_WINDOWSIZE=300x32768: a window side"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        reset_engine();
+        for (const auto &e : c.env) setenv(e.first, e.second, 1);
+        EXPECT_EXIT(
+            {
+                standin_clear_calls();
+                atexit([] { fprintf(stderr, "display calls: %d\n", standin_call_count()); });
+                dbx_init();
+            },
+            ::testing::ExitedWithCode(1), std::string("^") + c.line + "[^\n]*\ndisplay calls: 0\n$");
+    }
+    // Margins are not used with a window size, so they cannot spoil it.
+    reset_engine();
+    setenv("DBX_OVERSCAN", "600", 1);
+    setenv("DBX_WINDOWSIZE", "120x80", 1);
+    open_display(200, 100);
+    EXPECT_EQ(dbx_screen_width, 120);
+}
+
+// No setting or display size overflows the layer's arithmetic.
+TEST_F(Viewport, LayerRectangleAtTheLimits) {
+    const struct {
+        int32_t display_w, display_h, window_w, window_h, overscan;
+        int32_t x, y, w, h;
+    } cases[] = {
+        {INT32_MAX, INT32_MAX, 0, 0, 0, 0, 0, INT32_MAX, INT32_MAX},
+        {100, 50, INT32_MAX, INT32_MAX, 0, -1073741773, -1073741798, INT32_MAX, INT32_MAX},
+        {INT32_MIN, 10, 5, 5, 0, -1073741826, 2, 5, 5},
+        {1000, 1000, 0, 0, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN},
+        {999, 999, 0, 0, 499, 498, 498, 3, 3},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.display_w << "x" << c.display_h << " window " << c.window_w << "x"
+                                        << c.window_h << " overscan " << c.overscan);
+        dbx_window_width = c.window_w;
+        dbx_window_height = c.window_h;
+        dbx_screen_overscanx = dbx_screen_overscany = c.overscan;
+        int32_t x, y, w, h;
+        dbx_platform_layer_rect(c.display_w, c.display_h, &x, &y, &w, &h);
+        EXPECT_EQ(x, c.x);
+        EXPECT_EQ(y, c.y);
+        EXPECT_EQ(w, c.w);
+        EXPECT_EQ(h, c.h);
+    }
 }
 
 }  // namespace
