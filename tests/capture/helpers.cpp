@@ -74,7 +74,7 @@ std::vector<std::string> list_dir(const std::string &dir) {
 bool ffmpeg_available(void) { return system("ffmpeg -version >/dev/null 2>&1") == 0; }
 
 run_result run_capture(const std::string &dir, const std::vector<std::string> &arguments,
-                       const std::string &path_env) {
+                       const std::string &path_env, const std::function<void(int)> &meanwhile) {
     scratch_dir logs;
     const std::string out = logs / "stdout", err = logs / "stderr";
     pid_t pid = fork();
@@ -95,6 +95,7 @@ run_result run_capture(const std::string &dir, const std::vector<std::string> &a
     }
     run_result result;
     int status = 0;
+    if (pid > 0 && meanwhile) meanwhile(pid);
     if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
     result.out = read_file(out);
     result.err = read_file(err);

@@ -6,6 +6,7 @@
 #include "tests/common/scratch_dir.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,10 @@ struct run_result {
     std::string out, err;
 };
 // Runs invitro-capture with these arguments in `dir`. With a non-empty
-// `path_env`, the child's PATH is set to it.
+// `path_env`, the child's PATH is set to it; `meanwhile`, when given, is
+// called with the child's process id while it runs.
 run_result run_capture(const std::string &dir, const std::vector<std::string> &arguments,
-                       const std::string &path_env = "");
+                       const std::string &path_env = "", const std::function<void(int)> &meanwhile = {});
 
 std::string read_file(const std::string &path);
 std::vector<std::string> list_dir(const std::string &dir);  // sorted names

@@ -10,7 +10,11 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <algorithm>
 
 namespace {
@@ -159,6 +163,120 @@ TEST(CaptureOutput, AFailingFfmpegIsReportedAndLeavesNoFile) {
     EXPECT_NE(r.err.find("ffmpeg failed"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("exit status 3"), std::string::npos) << r.err;
     EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"omber.xm", "out.png"}));
+}
+
+// Targets that are not files, the intro's own files and a second name for
+// another output are refused before anything is made; nothing is replaced.
+TEST(CaptureOutput, RefusesTargetsItMustNotReplace) {
+    scratch_dir dir, bin;
+    put_tiny_intro(dir.path);
+    ASSERT_EQ(mkdir((dir / "data").c_str(), 0755), 0);
+    std::ofstream(dir / "data/scene.dat") << "scene";
+    ASSERT_EQ(mkdir((dir / "folder").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+    {
+        std::ofstream fake(bin / "ffmpeg");  // never reached: the refusal comes first
+        fake << "#!/bin/sh\nexit 3\n";
+    }
+    ASSERT_EQ(chmod((bin / "ffmpeg").c_str(), 0755), 0);
+    no_ffmpeg none;
+    ASSERT_EQ(mkfifo((dir / "fifo-frames").c_str(), 0644), 0);
+    const std::string atlas = read_file(dir / "out.png");
+    const struct {
+        std::vector<std::string> arguments;
+        bool ffmpeg;
+        const char *said;
+    } cases[] = {
+        {{"-o", "/dev/null"}, true, "cannot write \"/dev/null\": it is a character device"},
+        {{"--timeline", "/dev/full"}, true, "cannot write \"/dev/full\": it is a character device"},
+        {{"-o", "fifo"}, true, "cannot write \"fifo\": it is a FIFO"},
+        {{"-o", "folder"}, true, "cannot write \"folder\": it is a directory"},
+        {{"-o", "out.png"}, true, "cannot write \"out.png\": this run reads it"},
+        {{"-o", "./omber.xm"}, true, "cannot write \"./omber.xm\": it is \"omber.xm\", which this run reads"},
+        {{"--timeline", "data/scene.dat"}, true, "this run reads it"},
+        {{"-o", "v.mp4", "--timeline", "./v.mp4"}, true, "which this run also writes"},
+        {{"-o", "v.mp4", "--timeline", "v.wav"}, false, "cannot write \"v.wav\": this run writes it as another output"},
+        {{"-o", "fifo.mp4"}, false, "cannot write \"fifo-frames\": it is a FIFO"},
+    };
+    const std::vector<std::string> all_before = list_dir(dir.path);
+    for (const auto &c : cases) {
+        std::vector<std::string> arguments = {"--size", "32x18", "--seconds", "1"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        run_result r = run_capture(dir.path, arguments, c.ffmpeg ? bin.path + ":/usr/bin:/bin" : none.empty.path);
+        EXPECT_EQ(r.status, 1) << c.said << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(list_dir(dir.path), all_before) << c.said;
+    }
+    EXPECT_EQ(read_file(dir / "out.png"), atlas);
+    struct stat info;
+    ASSERT_EQ(stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+// A hang-up, quit or termination, and a timeline that cannot be put in place
+// at the end, leave none of the run's outputs behind.
+TEST(CaptureOutput, AllOutputsOrNone) {
+    no_ffmpeg none;
+    // Waits until a file whose name holds `part` shows up in `folder`.
+    auto wait_for = [](const std::string &folder, const char *part) {
+        for (int i = 0; i < 20000; i++) {
+            for (const std::string &name : list_dir(folder))
+                if (name.find(part) != std::string::npos) return true;
+            usleep(1000);
+        }
+        return false;
+    };
+    for (int sig : {SIGHUP, SIGQUIT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        scratch_dir dir;
+        put_tiny_intro(dir.path);
+        run_result r = run_capture(dir.path,
+                                   {"--size", "32x18", "--fps", "60", "--seconds", "600", "-o", "v.mp4",
+                                    "--timeline", "t.csv"},
+                                   none.empty.path, [&](int pid) {
+                                       // The frames folder appears once the first frame is made.
+                                       EXPECT_TRUE(wait_for(dir.path, "v-frames.part"));
+                                       kill(pid, sig);
+                                   });
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("interrupted; nothing written"), std::string::npos) << r.err;
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"omber.xm", "out.png"}));
+    }
+    scratch_dir dir;
+    put_tiny_intro(dir.path);
+    ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
+    run_result r = run_capture(dir.path, {"--size", "32x18", "--fps", "30", "--seconds", "3", "-o", "v.mp4",
+                                          "--timeline", "sub/t.csv"},
+                               none.empty.path, [&](int) {
+                                   EXPECT_TRUE(wait_for(dir / "sub", "t.csv.part"));
+                                   std::error_code ec;
+                                   std::filesystem::remove_all(dir / "sub", ec);
+                               });
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot write the timeline \"sub/t.csv\": No such file or directory"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"omber.xm", "out.png"}));
+}
+
+// Without a module the fallback clock steps as a 60 Hz display would, so
+// the show is at the same place at the same time whatever the frame rate.
+TEST(CaptureTimeline, WithoutMusicThePaceDoesNotDependOnTheFrameRate) {
+    std::vector<std::string> at_ten_seconds;
+    for (const char *fps : {"10", "60", "25"}) {
+        scratch_dir dir;
+        put_tiny_intro(dir.path);
+        ASSERT_EQ(unlink((dir / "omber.xm").c_str()), 0);
+        run_result r = run_capture(dir.path, {"--size", "32x18", "--fps", fps, "--seconds", "10.2", "-o", "v.mp4",
+                                              "--timeline", "t.csv"},
+                                   no_ffmpeg().empty.path);
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const auto &cells : read_csv(read_file(dir / "t.csv")))
+            if (cells.size() > 3 && cells[1] == "10000.000") at_ten_seconds.push_back(cells[2] + "," + cells[3]);
+    }
+    ASSERT_EQ(at_ten_seconds.size(), 3u);
+    EXPECT_EQ(at_ten_seconds[0].substr(0, 2), "4,") << "600 steps of 129 rows: position 4";
+    EXPECT_EQ(at_ten_seconds[1], at_ten_seconds[0]);
+    EXPECT_EQ(at_ten_seconds[2], at_ten_seconds[0]);
 }
 
 // ---------------------------------------------------------------- sound length and repeatability

@@ -111,7 +111,7 @@ inline std::string tool_output_clash(const std::vector<std::string> &outputs, co
         for (size_t k = 0; k < i; k++)
             if (tool_same_file(outputs[i], outputs[k]))
                 return "cannot write \"" + outputs[i] + "\": " +
-                       (outputs[k] == outputs[i] ? std::string("this run writes it already")
+                       (outputs[k] == outputs[i] ? std::string("this run writes it as another output")
                                                  : "it is \"" + outputs[k] + "\", which this run also writes");
     }
     return "";
