@@ -87,6 +87,7 @@ int32_t dbx_viewport_width, dbx_viewport_height;
 int32_t dbx_viewport_originx, dbx_viewport_originy;
 int dbx_alphamode;
 int32_t dbx_av_offset_ms;
+int32_t dbx_platform_unpaced;
 
 // A number as strtol reads it, or false (after one line on stderr) when it
 // lies outside the 32-bit range: such a value counts as not given.

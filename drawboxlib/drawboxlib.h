@@ -153,7 +153,6 @@ extern int32_t dbx_tics;     // ticks since the clock was restarted
 extern uint64_t (*dbx_platform_clock)(void);
 uint64_t dbx_wallclock_ms(void);
 int dbx_platform_ticready(int restart);
-uint64_t dbx_platform_next_tick(void);  // the clock time at which the next tick is due
 
 // ---------------------------------------------------------------- platform
 // Shared by every platform layer:
@@ -176,6 +175,10 @@ int dbx_platform_advance(void);
 // margin thousandths of the display's size, truncated.
 void dbx_platform_layer_rect(int32_t display_width, int32_t display_height, int32_t *x, int32_t *y,
                              int32_t *width, int32_t *height);
+
+// Set by a layer whose swap does not wait for a display (headless): each
+// pass of the main loop then sleeps until the next tick is due.
+extern int32_t dbx_platform_unpaced;
 
 // Each platform layer provides:
 void dbx_platform_init_window(void);

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds the fuzz targets (CMake, configured with DBX_FUZZ=ON) with clang's
-# libFuzzer, ASan and UBSan in a temporary folder and runs each for SECONDS seconds (default 20):
+# libFuzzer, ASan and UBSan in a temporary folder and runs each for SECONDS
+# seconds (default 20):
 #   boxart  the box art reader and its report, seeded with the intro's scene
 #           files and a file longer than the 64000 bytes that are read
 #   atlas   PNG decoding and the frame table check

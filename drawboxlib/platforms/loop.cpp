@@ -4,6 +4,7 @@
 #include "../drawboxlib.h"
 
 #include <sys/timeb.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -42,7 +43,17 @@ int dbx_platform_ticready(int restart) {
     return 0;
 }
 
-uint64_t dbx_platform_next_tick(void) { return ts_next + 1; }
+// A layer that nothing paces: on the wall clock the pass sleeps until the
+// next tick is due (at most one tick's length) instead of spinning. Another
+// time source is never waited for.
+static void wait_for_tick(void) {
+    if (dbx_platform_clock != dbx_wallclock_ms) return;
+    const uint64_t now = dbx_wallclock_ms(), due = ts_next + 1;
+    if (due <= now) return;
+    const uint64_t most = dbx_ticsize > 0 ? static_cast<uint64_t>(dbx_ticsize) : 1;
+    const uint64_t wait = due - now < most ? due - now : most;
+    usleep(static_cast<useconds_t>(wait * 1000));
+}
 
 void dbx_platform_start(void) {
     dbx_application_init();
@@ -64,6 +75,7 @@ void dbx_platform_pass(void) {
     dbx_platform_advance();
     dbx_render_to_screen();
     if (dbx_frame_shown) dbx_frame_shown();
+    if (dbx_platform_unpaced) wait_for_tick();
 }
 
 void dbx_reset(void) {
@@ -83,6 +95,7 @@ void dbx_reset(void) {
     dbx_viewport_width = dbx_viewport_height = 0;
     dbx_viewport_originx = dbx_viewport_originy = 0;
     dbx_alphamode = 0;
+    dbx_platform_unpaced = 0;
     dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
     dbx_ticsize = 25;
     dbx_tics = 0;
