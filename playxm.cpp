@@ -22,6 +22,7 @@ int xmrow;
 int xm_silent;
 int xm_offline;
 void (*xm_advance)(void);
+void (*xm_heard)(int *track, int *row);
 const char *xm_filename = "omber.xm";
 uint64_t (*xm_clock)(void) = xm_monotonic_ms;
 #ifdef DBX_NO_PULSE
@@ -212,6 +213,7 @@ int xmupdate(void) {
     }
     xmrow = static_cast<int>(static_cast<uint16_t>(module->patpos));
     xmtrack = static_cast<int>(static_cast<int16_t>(module->sngpos));
+    if (xm_heard) xm_heard(&xmtrack, &xmrow);
     return 0;
 }
 

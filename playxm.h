@@ -46,6 +46,11 @@ void xm_mix(int16_t *pcm, uint32_t frames);
 extern int xm_offline;
 extern void (*xm_advance)(void);
 
+// Where the output plays the sound well behind the mixer (a web browser
+// schedules it ahead), this gives the position and row being heard: it is
+// called after every update and may replace the player's values.
+extern void (*xm_heard)(int *track, int *row);
+
 // The module file, relative to the working directory.
 extern const char *xm_filename;
 

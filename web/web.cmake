@@ -1,0 +1,57 @@
+# The intro for web browsers, built with emscripten (emcmake cmake ...; see
+# scripts/web.sh): the same engine, intro and assets, drawn on WebGL through
+# emscripten's OpenGL ES 1.1 emulation, the music mixed by libmikmod and
+# played through Web Audio. libmikmod and LodePNG are compiled here from
+# Debian's own source packages, which scripts/web.sh fetches with apt-get
+# source into the build folder.
+set(DBX_MIKMOD_SOURCE "" CACHE PATH "Debian's libmikmod source folder (apt-get source libmikmod)")
+set(DBX_LODEPNG_SOURCE "" CACHE PATH "Debian's lodepng source folder (apt-get source lodepng)")
+set(DBX_WEB_SITE ${PROJECT_BINARY_DIR}/site CACHE PATH "Where the page and its files are written")
+foreach(dir DBX_MIKMOD_SOURCE DBX_LODEPNG_SOURCE)
+  if(NOT ${dir} OR NOT IS_DIRECTORY ${${dir}})
+    message(FATAL_ERROR "${dir} must name an unpacked Debian source package (scripts/web.sh does this)")
+  endif()
+endforeach()
+
+# The libraries' own code, built as their Debian packages build it, with
+# only the no-sound driver: the page plays the mixed sound itself.
+file(GLOB mikmod_sources
+  ${DBX_MIKMOD_SOURCE}/playercode/*.c ${DBX_MIKMOD_SOURCE}/loaders/*.c
+  ${DBX_MIKMOD_SOURCE}/mmio/*.c ${DBX_MIKMOD_SOURCE}/depackers/*.c
+  ${DBX_MIKMOD_SOURCE}/posix/strcasecmp.c)
+add_library(mikmod_web STATIC ${mikmod_sources} ${DBX_MIKMOD_SOURCE}/drivers/drv_nos.c)
+target_include_directories(mikmod_web PUBLIC ${DBX_MIKMOD_SOURCE}/include)
+target_compile_definitions(mikmod_web PRIVATE MIKMOD_BUILD HAVE_UNISTD_H HAVE_LIMITS_H HAVE_FCNTL_H
+                           HAVE_SYS_TYPES_H HAVE_STDINT_H HAVE_INTTYPES_H MIKMOD_UNIX=1)
+target_compile_options(mikmod_web PRIVATE -w)
+
+add_library(lodepng_web STATIC ${DBX_LODEPNG_SOURCE}/lodepng.cpp)
+target_include_directories(lodepng_web PUBLIC ${DBX_LODEPNG_SOURCE})
+target_compile_options(lodepng_web PRIVATE -w)
+
+# The engine, the shared loop and the intro, from the same sources as every
+# other build.
+add_executable(invitro-web
+  drawboxlib/drawboxlib.cpp drawboxlib/platforms/loop.cpp drawboxlib/platforms/common.cpp
+  drawboxlib/platforms/web.cpp
+  intro.cpp playxm.cpp boxart.cpp
+  web/webaudio.cpp)
+target_include_directories(invitro-web PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(invitro-web PRIVATE mikmod_web lodepng_web)
+set_target_properties(invitro-web PROPERTIES OUTPUT_NAME invitro SUFFIX .js
+                      RUNTIME_OUTPUT_DIRECTORY ${DBX_WEB_SITE})
+# The same numbers as the native builds: no fused multiply-add.
+target_compile_options(invitro-web PRIVATE -ffp-contract=off)
+target_link_options(invitro-web PRIVATE
+  -sLEGACY_GL_EMULATION=1 -sALLOW_MEMORY_GROWTH=1
+  "-sEXPORTED_FUNCTIONS=_main,_web_start"
+  "-sEXPORTED_RUNTIME_METHODS=ccall"
+  "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/out.png@out.png"
+  "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/omber.xm@omber.xm"
+  "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/data@data")
+set_property(TARGET invitro-web APPEND PROPERTY LINK_DEPENDS
+  ${PROJECT_SOURCE_DIR}/out.png ${PROJECT_SOURCE_DIR}/omber.xm)
+
+# The page around it; its start screen shows sprites of the atlas.
+configure_file(web/index.html ${DBX_WEB_SITE}/index.html COPYONLY)
+configure_file(out.png ${DBX_WEB_SITE}/out.png COPYONLY)
