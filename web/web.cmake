@@ -35,7 +35,7 @@ add_executable(invitro-web
   drawboxlib/drawboxlib.cpp drawboxlib/platforms/loop.cpp drawboxlib/platforms/common.cpp
   drawboxlib/platforms/web.cpp
   intro.cpp playxm.cpp boxart.cpp
-  web/webaudio.cpp)
+  web/webaudio.cpp web/heard.cpp)
 target_include_directories(invitro-web PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(invitro-web PRIVATE mikmod_web lodepng_web)
 set_target_properties(invitro-web PROPERTIES OUTPUT_NAME invitro SUFFIX .js

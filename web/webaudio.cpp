@@ -8,6 +8,7 @@
 #include "drawboxlib/drawboxlib.h"
 #include "intro.h"
 #include "playxm.h"
+#include "web/heard.h"
 
 #include <emscripten.h>
 #include <mikmod.h>
@@ -16,24 +17,14 @@
 #include <cstdio>
 
 enum {
-    WEB_RATE = 48000,   // asked of the audio context; the native capture mixes at this rate too
     WEB_CHUNK = 2048,   // sample frames per scheduled buffer
     WEB_PIECE = 64,     // mixed at a time: where a row begins is known to within this
-    WEB_HISTORY = 1024, // changes of position or row kept (several seconds' worth)
-    WEB_POSITIONS = 256,
 };
 static_assert(WEB_CHUNK % WEB_PIECE == 0, "a buffer is whole pieces");
 static constexpr double web_lead_seconds = 0.2;  // mixed ahead of the output
 
-struct heard_change {
-    int64_t sample;  // first sample frame of this position and row
-    int32_t track;
-    int32_t row;
-};
-static heard_change history[WEB_HISTORY];
-static uint64_t changes;  // ever recorded; the newest is history[(changes - 1) % WEB_HISTORY]
-static int64_t mixed;     // sample frames mixed since the song started
-static int64_t position_start[WEB_POSITIONS];  // first sample of each song position, -1 before
+static int64_t mixed;  // sample frames mixed since the song started
+static int64_t heard;  // the sample the song clock was last set from
 static float left[WEB_CHUNK], right[WEB_CHUNK];
 static int16_t piece[WEB_PIECE * 2];
 
@@ -95,15 +86,7 @@ EM_JS(double, web_audio_heard, (), {
 // ---------------------------------------------------------------- mixing
 
 static void note_position(int64_t at) {
-    int32_t track = static_cast<int16_t>(module->sngpos);
-    int32_t row = static_cast<uint16_t>(module->patpos);
-    if (changes > 0) {
-        const heard_change &last = history[(changes - 1) % WEB_HISTORY];
-        if (last.track == track && last.row == row) return;
-    }
-    history[changes % WEB_HISTORY] = {at, track, row};
-    changes++;
-    if (track >= 0 && track < WEB_POSITIONS && position_start[track] < 0) position_start[track] = at;
+    heard_note(at, static_cast<int16_t>(module->sngpos), static_cast<uint16_t>(module->patpos));
 }
 
 // Mixes one scheduled buffer. The player moves on inside the mixer at the
@@ -124,28 +107,19 @@ static void mix_chunk(void) {
 
 // Once per frame while the song plays: keep the output fed a little ahead.
 static void web_advance(void) {
-    if (changes == 0) note_position(0);
+    if (mixed == 0) note_position(0);
     while (web_audio_ahead() < web_lead_seconds) mix_chunk();
 }
 
-// The newest change at or before the heard sample. Before the first sound
-// the song has not started (position -1), which keeps the director waiting.
-static bool heard_at(int64_t sample, int *track, int *row) {
-    uint64_t oldest = changes > WEB_HISTORY ? changes - WEB_HISTORY : 0;
-    for (uint64_t i = changes; i > oldest; i--) {
-        const heard_change &c = history[(i - 1) % WEB_HISTORY];
-        if (c.sample <= sample) {
-            *track = c.track;
-            *row = c.row;
-            return true;
-        }
-    }
-    return false;
-}
-
+// Before the first sound the song has not started (position -1), which
+// keeps the director waiting.
 static void web_heard(int *track, int *row) {
-    int64_t sample = static_cast<int64_t>(web_audio_heard());
-    if (sample < 0 || !heard_at(sample, track, row)) {
+    int32_t heard_track, heard_row;
+    heard = static_cast<int64_t>(web_audio_heard());
+    if (heard >= 0 && heard_at(heard, &heard_track, &heard_row)) {
+        *track = heard_track;
+        *row = heard_row;
+    } else {
         *track = -1;
         *row = 0;
     }
@@ -155,10 +129,11 @@ static void web_heard(int *track, int *row) {
 // from what is heard. Without Web Audio the song still keeps its own time,
 // mixed and thrown away like on a machine without a sound device.
 static int hook_up(void) {
-    for (int64_t &start : position_start) start = -1;
+    heard_reset();
     xm_offline = 1;
-    if (web_audio_rate() != WEB_RATE) return 0;
-    md_mixfreq = WEB_RATE;
+    const int rate = web_audio_rate();
+    if (rate <= 0 || rate > 65535) return 0;  // what the mixer's rate can hold
+    md_mixfreq = static_cast<UWORD>(rate);
     md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS | DMODE_SOFT_MUSIC) & ~DMODE_FLOAT);
     xm_advance = web_advance;
     xm_heard = web_heard;
@@ -173,13 +148,13 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char *web_state(void) {
     static char line[256];
     const char *scene = currentscene >= 0 && currentscene < SCENE_COUNT ? scenes[currentscene].name : "";
     snprintf(line, sizeof line,
-             "{\"audio\":%d,\"heard\":%.0f,\"mixed\":%lld,\"track\":%d,\"row\":%d,\"tics\":%d,\"scene\":\"%.20s\"}",
-             hooked, hooked ? web_audio_heard() : -1.0, static_cast<long long>(mixed), xmtrack, xmrow,
+             "{\"audio\":%d,\"rate\":%u,\"heard\":%lld,\"mixed\":%lld,\"track\":%d,\"row\":%d,\"tics\":%d,\"scene\":\"%.20s\"}",
+             hooked, static_cast<unsigned>(md_mixfreq), static_cast<long long>(hooked ? heard : -1), static_cast<long long>(mixed), xmtrack, xmrow,
              static_cast<int>(dbx_tics), scene);
     return line;
 }
 
 // The sample frame at which song position TRACK began, or -1.
 extern "C" EMSCRIPTEN_KEEPALIVE double web_position_start(int track) {
-    return track >= 0 && track < WEB_POSITIONS ? static_cast<double>(position_start[track]) : -1.0;
+    return static_cast<double>(heard_position_start(track));
 }

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# CI: the web build, then the intro in headless Chromium, compared with the
+# native renderer's frames of the same song positions.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export DEBIAN_FRONTEND=noninteractive
+echo "== web build"
+scripts/web.sh --build-only
+missing=()
+for p in chromium nodejs; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The native frames of the first three song positions, as PNG files (the
+# capture writes PNG frames when it finds no ffmpeg on the PATH).
+echo "== native reference frames"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target invitro-capture >/dev/null
+native=build-web/native
+rm -rf "$native" && mkdir -p "$native"
+PATH=/nonexistent build/invitro-capture -o "$native/intro.mp4" --size 640x360 --fps 60 --seconds 22 \
+  --timeline "$native/timeline.csv" >/dev/null
+
+echo "== the intro in headless Chromium"
+node web/test/browser_test.mjs build-web/site "$native/intro-frames" "$native/timeline.csv"
