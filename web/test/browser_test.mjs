@@ -7,6 +7,8 @@
 //  - Web Audio played sound, and the heard position trails the mixer,
 //  - the console shows no errors.
 // Usage: node web/test/browser_test.mjs SITE_DIR NATIVE_FRAMES_DIR TIMELINE_CSV [--shots DIR]
+// --shots DIR keeps the pictures: the start screen and the whole page at the
+// end (screenshots), and the canvas at each compared row.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -217,6 +219,10 @@ try {
   await waitFor(`frameLog.length > 0`, 'the first frame after the click', 10000);
   check(await evaluate(`getComputedStyle(document.getElementById('start')).display === 'none'`), 'the click starts the show');
   await waitFor(`snaps.length === ${wanted.length}`, 'the first three song positions', 90000);
+  if (shotsDir) {
+    const shot = await page('Page.captureScreenshot', { format: 'png' });
+    fs.writeFileSync(path.join(shotsDir, 'web-page.png'), Buffer.from(shot.data, 'base64'));
+  }
   const log = await evaluate('frameLog');
   const snaps = await evaluate('snaps');
   const levels = await evaluate('clearInterval(levelTimer), levels');
