@@ -49,8 +49,9 @@ target_link_options(invitro-web PRIVATE
   "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/out.png@out.png"
   "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/omber.xm@omber.xm"
   "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/data@data")
+file(GLOB scene_files ${PROJECT_SOURCE_DIR}/data/*.dat)
 set_property(TARGET invitro-web APPEND PROPERTY LINK_DEPENDS
-  ${PROJECT_SOURCE_DIR}/out.png ${PROJECT_SOURCE_DIR}/omber.xm)
+  ${PROJECT_SOURCE_DIR}/out.png ${PROJECT_SOURCE_DIR}/omber.xm ${scene_files})
 
 # The page around it; its start screen shows sprites of the atlas.
 configure_file(web/index.html ${DBX_WEB_SITE}/index.html COPYONLY)

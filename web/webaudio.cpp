@@ -145,12 +145,13 @@ static const int hooked = hook_up();
 
 // The state of the show as one line of JSON (read by the browser test).
 extern "C" EMSCRIPTEN_KEEPALIVE const char *web_state(void) {
-    static char line[256];
+    static char line[320];
     const char *scene = currentscene >= 0 && currentscene < SCENE_COUNT ? scenes[currentscene].name : "";
     snprintf(line, sizeof line,
-             "{\"audio\":%d,\"rate\":%u,\"heard\":%lld,\"mixed\":%lld,\"track\":%d,\"row\":%d,\"tics\":%d,\"scene\":\"%.20s\"}",
+             "{\"audio\":%d,\"rate\":%u,\"heard\":%lld,\"mixed\":%lld,\"track\":%d,\"row\":%d,\"tics\":%d,\"screen\":[%d,%d],\"left\":%d,\"scene\":\"%.20s\"}",
              hooked, static_cast<unsigned>(md_mixfreq), static_cast<long long>(hooked ? heard : -1), static_cast<long long>(mixed), xmtrack, xmrow,
-             static_cast<int>(dbx_tics), scene);
+             static_cast<int>(dbx_tics), static_cast<int>(dbx_screen_width), static_cast<int>(dbx_screen_height),
+             static_cast<int>(dbx_viewport_left), scene);
     return line;
 }
 

@@ -277,6 +277,19 @@ try {
   const lead = log.slice(-20).map((s) => (s.mixed - s.heard) / s.rate);
   check(lead.every((s) => s > 0.05 && s < 1), `the heard position trails the mixer by ${Math.min(...lead).toFixed(3)}..${Math.max(...lead).toFixed(3)} s`);
 
+  // ------------------------------------------------------------ the window
+  // A wider window: the canvas follows it and the engine letterboxes its
+  // 640 x 360 into the middle. Then F asks for full screen.
+  await page('Emulation.setDeviceMetricsOverride', { width: 800, height: H, deviceScaleFactor: 1, mobile: false });
+  await waitFor(`(() => { const s = JSON.parse(Module.ccall('web_state', 'string'));
+    return s.screen[0] === 800 && s.screen[1] === ${H} && s.left === 80 && Module.canvas.width === 800; })()`,
+    'the canvas to follow the window', 5000).then(() => check(true, 'a wider window gets a wider canvas, the picture letterboxed in its middle'),
+    (e) => check(false, e.message));
+  for (const type of ['keyDown', 'keyUp'])
+    await page('Input.dispatchKeyEvent', { type, key: 'f', code: 'KeyF', text: type === 'keyDown' ? 'f' : undefined, windowsVirtualKeyCode: 70 });
+  await waitFor(`document.fullscreenElement?.id === 'stage'`, 'full screen after F', 5000)
+    .then(() => check(true, 'F puts the intro full screen'), (e) => check(false, e.message));
+
   // ------------------------------------------------------------ the sound and the console
   check(log.every((s) => s.audio === 1), 'the music plays through Web Audio');
   check(Math.max(...levels) > 0.01, `Web Audio output has sound (loudest RMS ${Math.max(...levels).toFixed(3)})`);
