@@ -76,8 +76,11 @@ for dir in /usr/share/nodejs /usr/lib/nodejs; do
   [ -d "$dir/acorn" ] && export NODE_PATH=$dir${NODE_PATH:+:$NODE_PATH}
 done
 
-emcmake cmake -S . -B "$out/cmake" -DCMAKE_BUILD_TYPE=Release \
-  -DDBX_MIKMOD_SOURCE="$mikmod_src" -DDBX_LODEPNG_SOURCE="$lodepng_src" -DDBX_WEB_SITE="$out/site" >/dev/null
+if ! log=$(emcmake cmake -S . -B "$out/cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DDBX_MIKMOD_SOURCE="$mikmod_src" -DDBX_LODEPNG_SOURCE="$lodepng_src" -DDBX_WEB_SITE="$out/site" 2>&1); then
+  echo "$log" >&2
+  exit 1
+fi
 cmake --build "$out/cmake" -j"$(nproc)"
 echo "The page is in build-web/site/"
 [ "$serve" = 1 ] || exit 0
