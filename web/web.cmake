@@ -34,7 +34,7 @@ target_compile_options(lodepng_web PRIVATE -w)
 add_executable(invitro-web
   drawboxlib/drawboxlib.cpp drawboxlib/platforms/loop.cpp drawboxlib/platforms/common.cpp
   drawboxlib/platforms/web.cpp
-  intro.cpp playxm.cpp boxart.cpp
+  intro.cpp playxm.cpp boxart.cpp boxart_format.cpp
   web/webaudio.cpp web/heard.cpp)
 target_include_directories(invitro-web PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(invitro-web PRIVATE mikmod_web lodepng_web)
