@@ -46,3 +46,9 @@ int xm_heard_at(int64_t sample, int *track, int *row) {
     *row = m.row;
     return 0;
 }
+
+int64_t xm_heard_first(int track) {
+    for (unsigned i = 0; i < count; i++)
+        if (nth(i).track == track) return static_cast<int64_t>(nth(i).sample);
+    return -1;
+}

@@ -26,4 +26,9 @@ void xm_heard_mark(uint64_t sample, int track, int row);
 // Returns 0, or -1 (nothing changed) when nothing has been marked yet.
 int xm_heard_at(int64_t sample, int *track, int *row);
 
+// The sample at which the oldest mark kept for position `track` begins
+// (where a song comes back to a position, its first visit while kept), or
+// -1 when no mark kept is at that position.
+int64_t xm_heard_first(int track);
+
 #endif

@@ -50,4 +50,32 @@ TEST(HeardHistory, KeepsTheLatestMarksWhenTheRingIsFull) {
     EXPECT_EQ(track * 64 + row, rows - 2);
 }
 
+// Where each song position was first heard: the first mark at it, also when
+// the song comes back to it later, and -1 for positions not reached or no
+// longer kept.
+TEST(HeardHistory, GivesTheFirstSampleKeptOfEachPosition) {
+    xm_heard_reset();
+    EXPECT_EQ(xm_heard_first(0), -1);
+    xm_heard_mark(0, 0, 0);
+    xm_heard_mark(100, 0, 0);  // a repeat: row 0 of position 0 still began at 0
+    xm_heard_mark(6000, 0, 1);
+    xm_heard_mark(12000, 1, 0);
+    xm_heard_mark(18000, 1, 1);
+    xm_heard_mark(24000, 0, 0);  // back to position 0
+    const struct {
+        int track;
+        int64_t first;
+    } cases[] = {{0, 0}, {1, 12000}, {2, -1}, {-1, -1}};
+    for (const auto &c : cases) EXPECT_EQ(xm_heard_first(c.track), c.first) << "position " << c.track;
+
+    // Once the ring has dropped a position's first marks, its oldest kept
+    // mark is its first; a position dropped entirely is unknown again.
+    xm_heard_reset();
+    const int rows = XM_HEARD_MARKS + 10;
+    for (int r = 0; r < rows; r++) xm_heard_mark(static_cast<uint64_t>(r) * 100, r / 8, r % 8);
+    EXPECT_EQ(xm_heard_first(0), -1);
+    EXPECT_EQ(xm_heard_first(1), 1000);  // rows 8..15: row 10 is the oldest kept
+    EXPECT_EQ(xm_heard_first(2), 1600);
+}
+
 }  // namespace
