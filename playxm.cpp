@@ -22,7 +22,6 @@ int xmrow;
 int xm_silent;
 int xm_offline;
 void (*xm_advance)(void);
-void (*xm_heard)(int *track, int *row);
 const char *xm_filename = "omber.xm";
 uint64_t (*xm_clock)(void) = xm_monotonic_ms;
 #ifdef DBX_NO_PULSE
@@ -31,9 +30,13 @@ const xm_output *const xm_pulse_output = nullptr;
 #ifdef DBX_NO_ALSA
 const xm_output *const xm_alsa_output = nullptr;
 #endif
-const xm_output *xm_outputs[3] = {xm_pulse_output, xm_alsa_output, nullptr};
+#ifndef DBX_WEB_AUDIO
+const xm_output *const xm_web_output = nullptr;
+#endif
+const xm_output *xm_outputs[4] = {xm_pulse_output, xm_alsa_output, xm_web_output, nullptr};
 const xm_output *xm_live;
 uint64_t xm_mixed;
+int64_t xm_clock_sample;
 
 static uint64_t silent_last_ms;  // the silent clock's last reading
 static uint64_t silent_ms;       // song time it has counted since the start
@@ -121,6 +124,7 @@ static void live_update(void) {
     if (tick16 > frame_ms16) tick_wait16 = frame_ms16 * (tick16 - frame_ms16) / tick16;
     int64_t ahead_ms = (frame_ms16 * 3 / 2 + tick_wait16 + swap_ms16) / 16 + dbx_av_offset_ms;
     int64_t heard = static_cast<int64_t>(xm_mixed) - delay + ahead_ms * md_mixfreq / 1000;
+    xm_clock_sample = heard;
     xm_heard_at(heard, &xmtrack, &xmrow);
 }
 
@@ -134,7 +138,7 @@ static int init_nosound(void) {
 static const xm_output *open_output(void) {
     for (const xm_output *out : xm_outputs) {
         unsigned rate = 48000;
-        if (!out) break;
+        if (!out) continue;
         if (out->open(&rate) != 0) continue;
         md_mixfreq = static_cast<UWORD>(rate);
         md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS) & ~DMODE_FLOAT);
@@ -176,6 +180,7 @@ int playxm(void) {
         silent_last_ms = xm_clock();
         silent_ms = 0;
         xm_mixed = 0;
+        xm_clock_sample = 0;
         xm_heard_reset();
     } else {
         fprintf(stderr, "Cannot load the music module \"%s\" (%s); the scenes follow the silent clock.\n",
@@ -213,7 +218,6 @@ int xmupdate(void) {
     }
     xmrow = static_cast<int>(static_cast<uint16_t>(module->patpos));
     xmtrack = static_cast<int>(static_cast<int16_t>(module->sngpos));
-    if (xm_heard) xm_heard(&xmtrack, &xmrow);
     return 0;
 }
 

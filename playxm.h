@@ -30,10 +30,11 @@ enum { XM_SILENT_MAX_STEP_MS = 1000 };
 // Sample frames mixed since the song started.
 extern uint64_t xm_mixed;
 
-// Live sound: the outputs tried in order (a null entry ends the list), and
-// the one that opened (null when silent or offline).
+// Live sound: the outputs tried in order (null entries, outputs this build
+// lacks, are passed over), and the one that opened (null when silent or
+// offline).
 struct xm_output;
-extern const xm_output *xm_outputs[3];
+extern const xm_output *xm_outputs[4];
 extern const xm_output *xm_live;
 
 // Mixes the next `frames` stereo frames (16-bit) into `pcm`, marking in the
@@ -46,10 +47,9 @@ void xm_mix(int16_t *pcm, uint32_t frames);
 extern int xm_offline;
 extern void (*xm_advance)(void);
 
-// Where the output plays the sound well behind the mixer (a web browser
-// schedules it ahead), this gives the position and row being heard: it is
-// called after every update and may replace the player's values.
-extern void (*xm_heard)(int *track, int *row);
+// Live: the sample the song clock last showed the row of (the one it
+// expects heard while the picture drawn from that reading is on screen).
+extern int64_t xm_clock_sample;
 
 // The module file, relative to the working directory.
 extern const char *xm_filename;

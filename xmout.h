@@ -28,6 +28,8 @@ struct xm_output {
 // default device. Null where a library was not found at build time.
 extern const xm_output *const xm_pulse_output;
 extern const xm_output *const xm_alsa_output;
+// Web Audio in a web browser (the web build only).
+extern const xm_output *const xm_web_output;
 
 // How much music is kept queued ahead of the speaker, in milliseconds: a
 // frame may come this late (a scene load, a busy machine: on a loaded

@@ -35,13 +35,15 @@ add_executable(invitro-web
   drawboxlib/drawboxlib.cpp drawboxlib/platforms/loop.cpp drawboxlib/platforms/common.cpp
   drawboxlib/platforms/web.cpp
   intro.cpp playxm.cpp boxart.cpp boxart_format.cpp
-  web/webaudio.cpp web/heard.cpp)
+  xmheard.cpp web/webaudio.cpp)
 target_include_directories(invitro-web PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(invitro-web PRIVATE mikmod_web lodepng_web)
 set_target_properties(invitro-web PROPERTIES OUTPUT_NAME invitro SUFFIX .js
                       RUNTIME_OUTPUT_DIRECTORY ${DBX_WEB_SITE})
 # The same numbers as the native builds: no fused multiply-add.
 target_compile_options(invitro-web PRIVATE -ffp-contract=off)
+# The song plays through Web Audio, the only sound output here.
+target_compile_definitions(invitro-web PRIVATE DBX_WEB_AUDIO DBX_NO_PULSE DBX_NO_ALSA)
 target_link_options(invitro-web PRIVATE
   -sLEGACY_GL_EMULATION=1 -sALLOW_MEMORY_GROWTH=1
   "-sEXPORTED_FUNCTIONS=_main,_web_start"

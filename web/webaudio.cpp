@@ -1,59 +1,54 @@
-// The intro's music in a web browser. libmikmod's software mixer runs on its
-// no-sound driver and fills buffers that the page schedules back to back on
-// its Web Audio context, a little ahead of the output. What is mixed is
-// therefore not yet what is heard: a history of the sample at which each song
-// position and row began, read at the sample the audio output is playing
-// now (the context's output timestamp), gives the song clock the position
-// being heard, so scenes switch on the heard beat.
+// The intro's music in a web browser: Web Audio as one more sound output.
+// playxm mixes the song with libmikmod and hands it here like to PulseAudio
+// or ALSA; the page schedules each buffer on its audio context right after
+// the one before, a little ahead of the speakers. The delay this output
+// reports comes from the context's output timestamp (which context time the
+// speakers played at which moment), so the song clock shows the heard row
+// and scenes switch on the heard beat.
 #include "drawboxlib/drawboxlib.h"
 #include "intro.h"
 #include "playxm.h"
-#include "web/heard.h"
+#include "xmheard.h"
+#include "xmout.h"
 
 #include <emscripten.h>
-#include <mikmod.h>
 
 #include <cstdint>
 #include <cstdio>
 
-enum {
-    WEB_CHUNK = 2048,   // sample frames per scheduled buffer
-    WEB_PIECE = 64,     // mixed at a time: where a row begins is known to within this
-};
-static_assert(WEB_CHUNK % WEB_PIECE == 0, "a buffer is whole pieces");
-static constexpr double web_lead_seconds = 0.2;  // mixed ahead of the output
-
-static int64_t mixed;  // sample frames mixed since the song started
-static int64_t heard;  // the sample the song clock was last set from
-static float left[WEB_CHUNK], right[WEB_CHUNK];
-static int16_t piece[WEB_PIECE * 2];
+enum { WEB_CHUNK = 2048 };  // sample frames per scheduled buffer, at most
+static constexpr double web_lead_seconds = 0.2;  // queued ahead of the output
 
 // ---------------------------------------------------------------- the page's side
 
 // The page makes the audio context before the program starts (suspended
 // until the first click) and routes Module.audioOut to the speakers.
 EM_JS(int, web_audio_rate, (), {
+    Module.webAudio = null;
     return Module.audio ? Module.audio.sampleRate : 0;
 });
 
-// Seconds of sound scheduled beyond the context's current time.
-EM_JS(double, web_audio_ahead, (), {
+// Sample frames to queue now to stay the lead ahead of the context's time,
+// in whole buffers.
+EM_JS(uint32_t, web_audio_room, (double lead, int chunk), {
+    var a = Module.audio;
     var w = Module.webAudio;
-    return w ? w.next - Module.audio.currentTime : 0;
+    var ahead = w ? w.next - a.currentTime : 0;
+    if (ahead >= lead) return 0;
+    return Math.ceil((lead - ahead) * a.sampleRate / chunk) * chunk;
 });
 
 // Schedules FRAMES sample frames right after the ones before. A late main
 // thread (a hidden tab) lets the output run dry: the sound then resumes a
-// little ahead of now, and the song's start moves by as much, so the heard
-// position stays right.
+// little ahead of now (counted as an underrun); the delay below follows.
 EM_JS(void, web_audio_queue, (const float *l, const float *r, int frames), {
     var a = Module.audio;
     var w = Module.webAudio;
     var soonest = a.currentTime + 0.05;
     if (!w) {
-        w = Module.webAudio = { start: soonest, next: soonest };
+        w = Module.webAudio = { next: soonest, underruns: 0 };
     } else if (w.next < soonest) {
-        w.start += soonest - w.next;
+        w.underruns++;
         w.next = soonest;
     }
     var buffer = a.createBuffer(2, frames, a.sampleRate);
@@ -66,96 +61,79 @@ EM_JS(void, web_audio_queue, (const float *l, const float *r, int frames), {
     w.next += frames / a.sampleRate;
 });
 
-// The sample frame of the song at the audio output now (negative before the
-// first one is heard): the output timestamp says which context time the
-// speakers played at which moment; without one, the current time less the
-// context's latencies.
-EM_JS(double, web_audio_heard, (), {
+// Sample frames between the end of what is queued and what the speakers
+// play now: by the output timestamp, or without one the current time less
+// the context's latencies. -1 until the context runs and has played.
+EM_JS(double, web_audio_delay, (), {
     var a = Module.audio;
     var w = Module.webAudio;
-    if (!w) return -1;
+    if (!w || a.state !== 'running') return -1;
     var t;
     var stamp = a.getOutputTimestamp ? a.getOutputTimestamp() : null;
     if (stamp && stamp.performanceTime > 0)
         t = stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
-    else
+    else if (a.currentTime > 0)
         t = a.currentTime - (a.outputLatency || 0) - (a.baseLatency || 0);
-    return Math.floor((t - w.start) * a.sampleRate);
+    else
+        return -1;
+    return Math.max(0, Math.round((w.next - t) * a.sampleRate));
 });
 
-// ---------------------------------------------------------------- mixing
+EM_JS(uint32_t, web_audio_underruns, (), {
+    return Module.webAudio ? Module.webAudio.underruns : 0;
+});
 
-static void note_position(int64_t at) {
-    heard_note(at, static_cast<int16_t>(module->sngpos), static_cast<uint16_t>(module->patpos));
+// ---------------------------------------------------------------- the output
+
+static int web_open(unsigned *rate) {
+    const int r = web_audio_rate();
+    if (r <= 0 || r > 65535) return -1;  // no Web Audio, or more than the mixer's rate holds
+    *rate = static_cast<unsigned>(r);
+    return 0;
 }
 
-// Mixes one scheduled buffer. The player moves on inside the mixer at the
-// start of a tick, so a position read after a piece began at the latest at
-// that piece's end: that is the sample it is credited with.
-static void mix_chunk(void) {
-    for (int done = 0; done < WEB_CHUNK; done += WEB_PIECE) {
-        VC_WriteBytes(reinterpret_cast<SBYTE *>(piece), sizeof piece);
-        for (int i = 0; i < WEB_PIECE; i++) {
-            left[done + i] = static_cast<float>(piece[2 * i]) / 32768.0f;
-            right[done + i] = static_cast<float>(piece[2 * i + 1]) / 32768.0f;
+static uint32_t web_room(void) { return web_audio_room(web_lead_seconds, WEB_CHUNK); }
+
+// Web Audio takes one float array per channel.
+static void web_write(const int16_t *pcm, uint32_t frames) {
+    static float left[WEB_CHUNK], right[WEB_CHUNK];
+    while (frames > 0) {
+        const uint32_t n = frames < WEB_CHUNK ? frames : WEB_CHUNK;
+        for (uint32_t i = 0; i < n; i++) {
+            left[i] = static_cast<float>(pcm[2 * i]) / 32768.0f;
+            right[i] = static_cast<float>(pcm[2 * i + 1]) / 32768.0f;
         }
-        mixed += WEB_PIECE;
-        note_position(mixed);
-    }
-    web_audio_queue(left, right, WEB_CHUNK);
-}
-
-// Once per frame while the song plays: keep the output fed a little ahead.
-static void web_advance(void) {
-    if (mixed == 0) note_position(0);
-    while (web_audio_ahead() < web_lead_seconds) mix_chunk();
-}
-
-// Before the first sound the song has not started (position -1), which
-// keeps the director waiting.
-static void web_heard(int *track, int *row) {
-    int32_t heard_track, heard_row;
-    heard = static_cast<int64_t>(web_audio_heard());
-    if (heard >= 0 && heard_at(heard, &heard_track, &heard_row)) {
-        *track = heard_track;
-        *row = heard_row;
-    } else {
-        *track = -1;
-        *row = 0;
+        web_audio_queue(left, right, static_cast<int>(n));
+        pcm += 2 * n;
+        frames -= n;
     }
 }
 
-// Set before the first frame: the no-sound driver only, and the song clock
-// from what is heard. Without Web Audio the song still keeps its own time,
-// mixed and thrown away like on a machine without a sound device.
-static int hook_up(void) {
-    heard_reset();
-    xm_offline = 1;
-    const int rate = web_audio_rate();
-    if (rate <= 0 || rate > 65535) return 0;  // what the mixer's rate can hold
-    md_mixfreq = static_cast<UWORD>(rate);
-    md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS | DMODE_SOFT_MUSIC) & ~DMODE_FLOAT);
-    xm_advance = web_advance;
-    xm_heard = web_heard;
-    return 1;
-}
-static const int hooked = hook_up();
+static int64_t web_delay(void) { return static_cast<int64_t>(web_audio_delay()); }
+
+static uint32_t web_underruns(void) { return web_audio_underruns(); }
+
+static const xm_output web_output = {"Web Audio", web_open, web_room, web_write, web_delay, web_underruns};
+const xm_output *const xm_web_output = &web_output;
 
 // ---------------------------------------------------------------- for the page and its test
 
-// The state of the show as one line of JSON (read by the browser test).
+// The state of the show as one line of JSON (read by the browser test):
+// "heard" is the sample the song clock showed, "mixed" the samples mixed.
 extern "C" EMSCRIPTEN_KEEPALIVE const char *web_state(void) {
     static char line[320];
     const char *scene = currentscene >= 0 && currentscene < SCENE_COUNT ? scenes[currentscene].name : "";
+    const int audio = xm_live == xm_web_output;
     snprintf(line, sizeof line,
-             "{\"audio\":%d,\"rate\":%u,\"heard\":%lld,\"mixed\":%lld,\"track\":%d,\"row\":%d,\"tics\":%d,\"screen\":[%d,%d],\"left\":%d,\"scene\":\"%.20s\"}",
-             hooked, static_cast<unsigned>(md_mixfreq), static_cast<long long>(hooked ? heard : -1), static_cast<long long>(mixed), xmtrack, xmrow,
-             static_cast<int>(dbx_tics), static_cast<int>(dbx_screen_width), static_cast<int>(dbx_screen_height),
+             "{\"audio\":%d,\"rate\":%u,\"heard\":%lld,\"mixed\":%llu,\"track\":%d,\"row\":%d,\"tics\":%d,\"screen\":[%d,%d],\"left\":%d,\"scene\":\"%.20s\"}",
+             audio, static_cast<unsigned>(md_mixfreq), static_cast<long long>(audio ? xm_clock_sample : -1),
+             static_cast<unsigned long long>(xm_mixed), xmtrack, xmrow, static_cast<int>(dbx_tics),
+             static_cast<int>(dbx_screen_width), static_cast<int>(dbx_screen_height),
              static_cast<int>(dbx_viewport_left), scene);
     return line;
 }
 
-// The sample frame at which song position TRACK began, or -1.
+// The sample at which song position TRACK began, or -1.
 extern "C" EMSCRIPTEN_KEEPALIVE double web_position_start(int track) {
-    return static_cast<double>(heard_position_start(track));
+    return static_cast<double>(xm_heard_first(track));
 }
