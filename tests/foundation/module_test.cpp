@@ -245,6 +245,18 @@ TEST_F(clock_steps, LiveClockWaitsWhileTheOutputCannotTellItsDelay) {
     EXPECT_EQ(beatnow(), 0u);       // ... but the clock does not guess
 }
 
+// An output this build lacks is a null entry: the next one is tried.
+TEST_F(clock_steps, OutputsTheBuildLacksArePassedOver) {
+    start_tiny_song("lacks.xm");
+    out = fake_out{0, 0, 0, 0, 0, 300 * 48, true, true};
+    xm_outputs[0] = nullptr;
+    xm_outputs[1] = &fake;
+    fake_now = 3500000000;
+    ASSERT_EQ(playxm(), 0);
+    EXPECT_EQ(xm_live, &fake);
+    EXPECT_EQ(xm_silent, 0);
+}
+
 TEST_F(clock_steps, WithoutAnOutputTheShowFollowsTheSilentClock) {
     start_tiny_song("nooutput.xm");
     out = fake_out{0, 0, 0, 0, 0, 0, false, true};
