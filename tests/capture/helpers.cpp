@@ -1,6 +1,7 @@
 #include "helpers.h"
 
 #include "xmwriter.h"
+#include "tests/common/emulator.h"
 
 #include <lodepng.h>
 
@@ -86,11 +87,12 @@ run_result run_capture(const std::string &dir, const std::vector<std::string> &a
         dup2(o, 1);
         dup2(e, 2);
         if (!path_env.empty()) setenv("PATH", path_env.c_str(), 1);
+        std::vector<std::string> words = emulated_argv(CAPTURE_PROGRAM);
+        words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(CAPTURE_PROGRAM));
-        for (const std::string &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
+        for (std::string &w : words) argv.push_back(&w[0]);
         argv.push_back(nullptr);
-        execv(CAPTURE_PROGRAM, argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     run_result result;

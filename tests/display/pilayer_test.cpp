@@ -3,6 +3,7 @@
 // mouse through the main loop.
 #include "display_fixture.h"
 #include "drawboxlib/platforms/rawmouse.h"
+#include "tests/common/emulator.h"
 
 #include <EGL/egl.h>
 #include <fcntl.h>
@@ -204,7 +205,7 @@ struct failing_check {
 // A failed check writes the standard assertion report for init_ogl with
 // the expression as written, and aborts.
 TEST_F(PiLayer, FailedChecksReportTheirExpression) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    GTEST_FLAG_SET(death_test_style, emulated_death_test_style());
     const failing_check checks[] = {
         {"eglGetDisplay", "display!=EGL_NO_DISPLAY"},
         {"eglInitialize", "EGL_FALSE != result"},

@@ -4,6 +4,7 @@
 // emulated VideoCore display) and hands its viewport over as a PNG.
 #include "scene.h"
 #include "test_app.h"
+#include "tests/common/emulator.h"
 
 #include <GLES/gl.h>
 #include <gtest/gtest.h>
@@ -31,7 +32,7 @@ image pi_layer_viewport(int w, int h) {
         return result;
     }
     std::string png = std::string(dir) + "/pi.png";
-    std::string command = std::string(PI_REFERENCE) + " " + png + " " + std::to_string(w) + "x" + std::to_string(h);
+    std::string command = emulated_command(PI_REFERENCE) + " " + png + " " + std::to_string(w) + "x" + std::to_string(h);
     int status = system(command.c_str());
     EXPECT_EQ(status, 0) << command;
     unsigned char *pixels = nullptr;

@@ -1,6 +1,7 @@
 // Input through SDL events: the ways out end the process with status 0, and
 // pointer events reach the dtmp_ globals in drawing-area pixels.
 #include "test_app.h"
+#include "tests/common/emulator.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +34,7 @@ protected:
     void SetUp() override {
         // The child process starts afresh instead of forking a process that
         // already holds GL threads.
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        GTEST_FLAG_SET(death_test_style, emulated_death_test_style());
         sdl_test_reset();
         dbx_window_width = 320;
         dbx_window_height = 200;

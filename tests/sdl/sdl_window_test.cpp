@@ -3,6 +3,7 @@
 // engine sets inside the area. SDL's offscreen driver stands for a
 // 1024 x 768 display.
 #include "test_app.h"
+#include "tests/common/emulator.h"
 
 #include <GLES/gl.h>
 #include <gtest/gtest.h>
@@ -187,7 +188,7 @@ TEST_F(SdlWindow, OverscanAndLogicalResolutionTogether) {
 TEST_F(SdlWindow, NoDisplayIsOneClearLineAndAFailureStatus) {
     struct stat st;
     if (stat("/dev/dri", &st) == 0) GTEST_SKIP() << "a DRM device is present: the console could be opened";
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    GTEST_FLAG_SET(death_test_style, emulated_death_test_style());
     EXPECT_EXIT(
         {
             unsetenv("SDL_VIDEODRIVER");

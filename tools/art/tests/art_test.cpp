@@ -17,6 +17,7 @@
 #include "pack.h"
 #include "sprites.h"
 #include "tools/common/file_io.h"
+#include "tests/common/emulator.h"
 
 #include "out.h"
 
@@ -435,7 +436,7 @@ TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
     std::string tmp = testing::TempDir() + "art_scene." + std::to_string(getpid()) + ".dat";
     for (const scene_need &s : scenes) {
         SCOPED_TRACE(s.file);
-        std::string cmd = std::string("'") + ART_BOXART + "' build '" + root + "/assets/scenes/" + s.file + ".txt' -o '" +
+        std::string cmd = emulated_command(ART_BOXART) + " build '" + root + "/assets/scenes/" + s.file + ".txt' -o '" +
                           tmp + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
         std::vector<unsigned char> fresh, committed;
@@ -452,7 +453,7 @@ TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
 // must come up, and every one but "black" must show more than a flat colour.
 TEST(ContactSheet, EveryScenePlaysAndShowsSomething) {
     std::string sheet = testing::TempDir() + "art_contact_sheet.png";
-    std::string cmd = std::string("cd '") + root + "' && EGL_PLATFORM=surfaceless '" + ART_CONTACTSHEET + "' --fps 10 -o '" +
+    std::string cmd = std::string("cd '") + root + "' && EGL_PLATFORM=surfaceless " + emulated_command(ART_CONTACTSHEET) + " --fps 10 -o '" +
                       sheet + "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     art_image img;

@@ -4,6 +4,7 @@
 #include "render.h"
 #include "song.h"
 #include "xmwriter.h"
+#include "tests/common/emulator.h"
 
 #include <gtest/gtest.h>
 
@@ -164,7 +165,7 @@ TEST(Song, SecondPlayerAgrees) {
 }
 
 TEST(XmsongTool, WritesTheModuleAndRefusesBadInput) {
-    const std::string tool = XMSONG_PATH;
+    const std::string tool = emulated_command(XMSONG_PATH);
     EXPECT_EQ(run(tool + " --help").first, 0);
     EXPECT_NE(run(tool + " --help").second.find("usage: xmsong"), std::string::npos);
     EXPECT_EQ(run(tool + " 2>/dev/null").first, 2) << "no output file";
