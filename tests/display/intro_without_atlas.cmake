@@ -1,4 +1,5 @@
-# Runs the intro in an empty directory: it must print the decoder's message
+# PROGRAM is the command line that starts the intro (with an emulator in a
+# cross build). Runs the intro in an empty directory: it must print the decoder's message
 # and the reason, and exit with status 1.
 file(REMOVE_RECURSE ${WORKDIR})
 file(MAKE_DIRECTORY ${WORKDIR})

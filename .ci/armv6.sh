@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The original Raspberry Pi 1 and Zero are ARMv6 with VFP, older than
+# Debian's armhf (ARMv7). Compiles the intro's programs (engine, platform
+# layers, intro, offline renderer) for that CPU with the armhf toolchain
+# (after .ci/cross.sh armhf has installed it) and checks that every object
+# file of ours is ARMv6 code. Linking uses Debian's ARMv7 libraries, so the
+# programs themselves only run on a Pi 1/Zero when built there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build-armv6
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux-gnueabihf.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DDBX_TOOLS=OFF -DCMAKE_CXX_FLAGS="-march=armv6+fp -marm" >/dev/null
+targets=(invitro invitro-headless invitro-rpi)
+[ -d capture ] && targets+=(invitro-capture)
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+objects=$(find "$build" -name '*.o' -not -path '*/CMakeFiles/[0-9]*')
+[ -n "$objects" ] || { echo "no object files in $build" >&2; exit 1; }
+status=0
+count=0
+for o in $objects; do
+  count=$((count + 1))
+  if ! arm-linux-gnueabihf-readelf -A "$o" | grep -q 'Tag_CPU_arch: v6$'; then
+    echo "$o is not ARMv6 code:"; arm-linux-gnueabihf-readelf -A "$o" | grep Tag_CPU_arch; status=1
+  fi
+done
+echo "ARMv6 with VFP: $count object files compiled, status $status"
+exit $status
