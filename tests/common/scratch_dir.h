@@ -3,6 +3,7 @@
 #define TESTS_COMMON_SCRATCH_DIR_H
 
 #include <dirent.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +12,10 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+// readdir fails on large file systems ("Value too large for defined data
+// type") where a 32-bit target has 32-bit file offsets.
+static_assert(sizeof(off_t) == 8, "64-bit file offsets (_FILE_OFFSET_BITS=64) are needed");
 
 // Makes a fresh folder under /tmp, works inside it and removes it with
 // everything in it afterwards.
