@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-armv6
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux-gnueabihf.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DDBX_TOOLS=OFF -DCMAKE_CXX_FLAGS="-march=armv6+fp -marm" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DDBX_TOOLS=OFF -DBUILD_TESTING=OFF -DCMAKE_CXX_FLAGS="-march=armv6+fp -marm" >/dev/null
 targets=(invitro invitro-headless invitro-rpi)
 [ -d capture ] && targets+=(invitro-capture)
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
