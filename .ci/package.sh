@@ -26,7 +26,7 @@ if dpkg-query -W -f='${Status}' invitro 2>/dev/null | grep -q "install ok instal
   exit 1
 fi
 echo "== installing $deb"
-apt-get install -y -qq "$root/$deb" >/dev/null
+apt-get -o DPkg::Lock::Timeout=900 install -y -qq "$root/$deb" >/dev/null
 status=0
 work=$(mktemp -d /tmp/invitro-package-XXXXXX)
 (
@@ -43,7 +43,7 @@ work=$(mktemp -d /tmp/invitro-package-XXXXXX)
 ) || status=1
 rm -rf "$work"
 echo "== removing the package"
-apt-get purge -y -qq invitro >/dev/null
+apt-get -o DPkg::Lock::Timeout=900 purge -y -qq invitro >/dev/null
 for path in /usr/bin/invitro /usr/bin/invitro-capture /usr/lib/invitro /usr/share/invitro; do
   [ ! -e "$path" ] || { echo "$path left behind"; status=1; }
 done

@@ -48,4 +48,9 @@ endif()
 if(TARGET invitro-capture)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg")
 endif()
+# Mesa's EGL and drivers are loaded by name at run time (libglvnd), which
+# dpkg-shlibdeps cannot see.
+if(NOT DBX_RPI_NATIVE)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libegl-mesa0, libgl1-mesa-dri")
+endif()
 include(CPack)
