@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(g++-$triplet qemu-user-static)
-for p in libmikmod-dev liblodepng-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri \
+for p in libmikmod-dev liblodepng-dev libpulse-dev libasound2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri \
          libsdl2-dev libcairo2-dev libgtest-dev libgmock-dev libbenchmark-dev; do
   packages+=("$p:$arch")
 done
