@@ -141,6 +141,17 @@ inline bool write_fd(int fd, const void *data, size_t size) {
     return true;
 }
 
+// Writes the bytes and closes `fd`; on failure `code` holds the first error.
+inline bool write_close(int fd, const void *data, size_t size, int &code) {
+    bool ok = write_fd(fd, data, size);
+    code = ok ? 0 : errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
+    return ok;
+}
+
 // The bytes into a new private file beside `path`; its name in `temp`.
 inline bool write_temp(const std::string &path, const void *data, size_t size, std::string &temp, std::string &err) {
     temp = path + ".XXXXXX";
@@ -150,12 +161,8 @@ inline bool write_temp(const std::string &path, const void *data, size_t size, s
         temp.clear();
         return false;
     }
-    bool ok = write_fd(fd, data, size);
-    int code = ok ? 0 : errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        code = errno;
-    }
+    int code;
+    bool ok = write_close(fd, data, size, code);
     // mkstemp makes the file private; what the tools write are ordinary files.
     if (ok) {
         mode_t mask = umask(0);
@@ -179,12 +186,8 @@ inline bool write_stream(const std::string &path, const void *data, size_t size,
         err = tool_file_error("open", path, errno);
         return false;
     }
-    bool ok = write_fd(fd, data, size);
-    int code = ok ? 0 : errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        code = errno;
-    }
+    int code;
+    bool ok = write_close(fd, data, size, code);
     if (!ok) err = tool_file_error("write", path, code);
     return ok;
 }
