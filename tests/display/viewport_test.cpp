@@ -1,5 +1,6 @@
 // Start-up configuration and the letterboxed viewport, read back from GL.
 #include "display_fixture.h"
+#include "tests/common/emulator.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -264,7 +265,7 @@ TEST_F(Viewport, OutOfRangeNumbersAreReportedAndIgnored) {
 // A layer that would have no pixel, or whose size overflows, ends the
 // program with one line naming the variable, before any display call.
 TEST_F(Viewport, ImpossibleLayersEndTheProgramBeforeTheDisplayIsTouched) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    GTEST_FLAG_SET(death_test_style, emulated_death_test_style());
     const struct {
         std::vector<std::pair<const char *, const char *>> env;
         const char *line;
