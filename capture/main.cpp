@@ -195,16 +195,6 @@ int main(int argc, char **argv) {
 
     std::string timeline_tmp;
     FILE *timeline = nullptr;
-    if (!s.timeline.empty()) {
-        timeline_tmp = s.timeline + ".part-" + std::to_string(getpid());
-        timeline = fopen(timeline_tmp.c_str(), "wb");
-        if (!timeline) {
-            fprintf(stderr, "invitro-capture: cannot write the timeline \"%s\": %s\n", timeline_tmp.c_str(),
-                    strerror(errno));
-            return 1;
-        }
-        fprintf(timeline, "%s\n", capture_timeline_header);
-    }
     auto give_up = [&](const std::string &text) {
         if (!text.empty()) fprintf(stderr, "invitro-capture: %s\n", text.c_str());
         output_abort();
@@ -227,6 +217,17 @@ int main(int argc, char **argv) {
     capture_step();
     if (!capture_music_loaded() && s.seconds == 0)
         return give_up("without its music the intro has no end to stop at; give --seconds to capture it silent");
+
+    if (!s.timeline.empty()) {
+        timeline_tmp = s.timeline + ".part-" + std::to_string(getpid());
+        timeline = fopen(timeline_tmp.c_str(), "wb");
+        if (!timeline) {
+            fprintf(stderr, "invitro-capture: cannot write the timeline \"%s\": %s\n", timeline_tmp.c_str(),
+                    strerror(errno));
+            return 1;
+        }
+        fprintf(timeline, "%s\n", capture_timeline_header);
+    }
 
     if (!use_ffmpeg)
         fprintf(stderr, "invitro-capture: ffmpeg is not on the PATH: writing PNG frames to %s/ and the sound to %s\n",

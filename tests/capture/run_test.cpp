@@ -90,7 +90,7 @@ TEST(CaptureOptions, HelpDescribesEveryOption) {
 
 TEST(CaptureOptions, MissingFilesAndFoldersFailWithoutLeavingOutput) {
     scratch_dir dir;  // no atlas, no module
-    run_result r = run_capture(dir.path, {"--size", "32x18", "--seconds", "1", "-o", "x.mp4"});
+    run_result r = run_capture(dir.path, {"--size", "32x18", "--seconds", "1", "-o", "x.mp4", "--timeline", "t.csv"});
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(list_dir(dir.path).empty());
     put_tiny_intro(dir.path);
