@@ -102,9 +102,7 @@ int dbx_capture_resize(int32_t width, int32_t height) {
     return 0;
 }
 
-// GL hands the rows over bottom first; the frame is kept top row first, as
-// image files and video encoders expect.
-// One row of GL's pixels (BGRA or RGBA words) as opaque RGBA.
+// One pixel of GL's (a BGRA or RGBA word) as opaque RGBA.
 template <bool bgra> static inline uint32_t opaque_rgba(uint32_t p) {
     if (bgra) p = (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
     return p | 0xff000000u;
@@ -127,6 +125,8 @@ template <bool bgra> static void opaque_rgba_row(const unsigned char *from, unsi
     }
 }
 
+// GL hands the rows over bottom first; the frame is kept top row first, as
+// image files and video encoders expect.
 void dbx_platform_swapbuffers(void) {
     const int32_t width = dbx_capture_width, height = dbx_capture_height;
     const size_t row = static_cast<size_t>(width) * 4;
