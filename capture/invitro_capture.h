@@ -62,7 +62,9 @@ struct output_names {
 output_names output_names_for(const std::string &path);
 
 int output_open(const std::string &path, int width, int height, int fps, bool use_ffmpeg);
-int output_frame(const unsigned char *rgba, const int16_t *audio, uint32_t sample_frames);
+// One frame and its sound. same_picture: the pixels are the last frame's
+// again (a kept frame), which need not be converted or encoded again.
+int output_frame(const unsigned char *rgba, bool same_picture, const int16_t *audio, uint32_t sample_frames);
 int output_finish(void);  // 0: everything is in place under its final name
 void output_abort(void);  // removes every temporary file
 void output_unfinish(void);  // removes what output_finish put in place

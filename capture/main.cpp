@@ -241,8 +241,11 @@ int main(int argc, char **argv) {
     uint64_t end_frame = fixed_frames;  // 0 while the song still plays
     const auto began = std::chrono::steady_clock::now();
     char row[128];
+    uint64_t swaps_seen = 0;
     for (;;) {
-        if (output_frame(dbx_capture_pixels, capture_audio, capture_audio_frames) != 0)
+        const bool same_picture = dbx_capture_swaps == swaps_seen;
+        swaps_seen = dbx_capture_swaps;
+        if (output_frame(dbx_capture_pixels, same_picture, capture_audio, capture_audio_frames) != 0)
             return give_up(output_error());
         if (timeline) {
             capture_timeline_row(row, sizeof row);

@@ -1,8 +1,9 @@
-// Where the captured frames go. With ffmpeg: raw RGBA frames through a pipe
-// into an H.264 encoder, the sound into a WAV file beside it, and at the end
-// one more ffmpeg run that muxes both into the MP4 with AAC sound. Only one
-// pipe is ever open, and ffmpeg writes nothing back, so nothing can deadlock.
-// Without ffmpeg: one PNG per frame and the WAV file.
+// Where the captured frames go. With ffmpeg: the frames as 4:2:0 through a
+// pipe into an H.264 encoder, the sound through a second pipe into an AAC
+// encoder running beside it, and at the end one more ffmpeg run that copies
+// both streams into the MP4. Each ffmpeg reads one pipe and writes nothing
+// back, so nothing can deadlock. Without ffmpeg: one PNG per frame and a WAV
+// file.
 #include "invitro_capture.h"
 
 #include <lodepng.h>
@@ -15,11 +16,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char **environ;
@@ -34,13 +38,13 @@ static std::string error_text;
 static output_names names;
 static int width, height, fps;
 static bool with_ffmpeg;
-static std::string tmp_video, tmp_wav, tmp_mp4, tmp_frames;
+static std::string tmp_video, tmp_sound, tmp_wav, tmp_mp4, tmp_frames;
 static FILE *wav;
 static uint64_t wav_frames;
-static int encoder_stdin = -1;
-static pid_t encoder = -1;
+static int encoder_stdin = -1, sound_stdin = -1;
+static pid_t encoder = -1, sound_encoder = -1;
 static uint64_t frames_written;
-static std::vector<unsigned char> yuv;  // the frame as the encoder takes it
+static std::vector<unsigned char> last_png;  // a kept frame is this file again
 
 const std::string &output_error(void) { return error_text; }
 
@@ -165,6 +169,103 @@ void output_rgba_to_yuv420(const unsigned char *rgba, int w, int h, unsigned cha
     }
 }
 
+// ---------------------------------------------------------------- the frames' writer
+
+// The frames on their way to the encoder. The main thread converts each new
+// picture into a free slot and queues the slot; a writer thread pushes queued
+// slots through the pipe. So the next frame renders while ffmpeg still takes
+// the last one in, and a kept frame is queued again without a conversion.
+static constexpr int slot_count = 3;
+static constexpr int queue_size = 16;
+static std::vector<unsigned char> slots[slot_count];  // frames as the encoder takes them
+static int slot_uses[slot_count];  // times a slot is queued or being written
+static int queued[queue_size], queue_head, queue_length;
+static int current_slot = -1;      // the slot of the last picture
+static bool writer_stop, writer_failed;
+static std::mutex writer_lock;
+static std::condition_variable writer_wakes, main_wakes;
+static std::thread writer;
+
+static int write_all(int fd, const unsigned char *data, size_t size) {
+    while (size > 0) {
+        ssize_t done = write(fd, data, size);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        data += done;
+        size -= static_cast<size_t>(done);
+    }
+    return 0;
+}
+
+static void write_frames(void) {
+    std::unique_lock<std::mutex> lock(writer_lock);
+    for (;;) {
+        writer_wakes.wait(lock, [] { return queue_length > 0 || writer_stop; });
+        if (writer_stop) return;  // the queue is empty, or abandoned
+        const int slot = queued[queue_head];
+        lock.unlock();
+        const bool ok = write_all(encoder_stdin, slots[slot].data(), slots[slot].size()) == 0;
+        lock.lock();
+        queue_head = (queue_head + 1) % queue_size;
+        queue_length--;
+        slot_uses[slot]--;
+        if (!ok) writer_failed = true;
+        main_wakes.notify_all();
+        if (!ok) return;
+    }
+}
+
+static void writer_start(size_t frame_bytes) {
+    for (std::vector<unsigned char> &slot : slots) slot.assign(frame_bytes, 0);
+    for (int &uses : slot_uses) uses = 0;
+    queue_head = queue_length = 0;
+    current_slot = -1;
+    writer_stop = writer_failed = false;
+    writer = std::thread(write_frames);
+}
+
+// Queues a frame: a new picture is converted into a free slot first, a kept
+// one is the current slot again. false once a write has failed.
+static bool writer_queue(const unsigned char *rgba, bool same_picture) {
+    std::unique_lock<std::mutex> lock(writer_lock);
+    if (!same_picture || current_slot < 0) {
+        int slot = -1;
+        main_wakes.wait(lock, [&] {
+            for (int s = 0; s < slot_count && slot < 0; s++)
+                if (s != current_slot && slot_uses[s] == 0) slot = s;
+            return slot >= 0 || writer_failed;
+        });
+        if (writer_failed) return false;
+        lock.unlock();  // a slot nobody uses is the main thread's alone
+        output_rgba_to_yuv420(rgba, width, height, slots[slot].data());
+        lock.lock();
+        current_slot = slot;
+    }
+    main_wakes.wait(lock, [] { return queue_length < queue_size || writer_failed; });
+    if (writer_failed) return false;
+    queued[(queue_head + queue_length) % queue_size] = current_slot;
+    queue_length++;
+    slot_uses[current_slot]++;
+    writer_wakes.notify_one();
+    return true;
+}
+
+// Lets the writer finish the queue (or, abandoning it, only the write under
+// way) and waits for it. true when every frame went through the pipe.
+static bool writer_end(bool abandon) {
+    if (!writer.joinable()) return false;
+    {
+        std::unique_lock<std::mutex> lock(writer_lock);
+        if (!abandon) main_wakes.wait(lock, [] { return queue_length == 0 || writer_failed; });
+        writer_stop = true;
+        writer_wakes.notify_one();
+    }
+    writer.join();
+    return !writer_failed && !abandon;
+}
+
 // ---------------------------------------------------------------- ffmpeg
 
 // Runs ffmpeg with these arguments; with stdin_pipe, its standard input is
@@ -229,7 +330,7 @@ static const std::vector<std::string> quiet = {"-hide_banner", "-nostats", "-log
 // Settings that keep the file free of anything that differs between runs.
 static const std::vector<std::string> exact = {"-fflags", "+bitexact", "-map_metadata", "-1", "-f", "mp4"};
 
-static int start_encoder(void) {
+static int start_encoders(void) {
     std::vector<std::string> a = quiet;
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     // The frames come as 4:2:0 already: less than half the bytes of RGBA
@@ -249,14 +350,26 @@ static int start_encoder(void) {
     a.push_back(tmp_video);
     encoder = spawn_ffmpeg(a, &encoder_stdin);
     if (encoder < 0) return fail("cannot start ffmpeg");
+    // The sound is encoded while the frames are, not after them: AAC at
+    // 192 kb/s takes about a second for every 16 of sound.
+    a = quiet;
+    for (const char *s : {"-f", "s16le", "-ar"}) a.push_back(s);
+    a.push_back(std::to_string(CAPTURE_MIXFREQ));
+    a.push_back("-ac");
+    a.push_back(std::to_string(CAPTURE_CHANNELS));
+    for (const char *s : {"-i", "pipe:0", "-vn", "-c:a", "aac", "-b:a", "192k", "-flags:a", "+bitexact"})
+        a.push_back(s);
+    a.insert(a.end(), exact.begin(), exact.end());
+    a.push_back(tmp_sound);
+    sound_encoder = spawn_ffmpeg(a, &sound_stdin);
+    if (sound_encoder < 0) return fail("cannot start ffmpeg");
     return 0;
 }
 
 static int mux(void) {
     std::vector<std::string> a = quiet;
-    for (const std::string &s : {std::string("-i"), tmp_video, std::string("-i"), tmp_wav}) a.push_back(s);
-    for (const char *s : {"-map", "0:v:0", "-map", "1:a:0", "-c:v", "copy", "-c:a", "aac", "-b:a", "192k",
-                          "-flags:a", "+bitexact", "-movflags", "+faststart"})
+    for (const std::string &s : {std::string("-i"), tmp_video, std::string("-i"), tmp_sound}) a.push_back(s);
+    for (const char *s : {"-map", "0:v:0", "-map", "1:a:0", "-c", "copy", "-movflags", "+faststart"})
         a.push_back(s);
     a.insert(a.end(), exact.begin(), exact.end());
     a.push_back(tmp_mp4);
@@ -265,17 +378,13 @@ static int mux(void) {
     return wait_ffmpeg(pid, "muxing the video and the sound");
 }
 
-static int write_all(int fd, const unsigned char *data, size_t size) {
-    while (size > 0) {
-        ssize_t done = write(fd, data, size);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        data += done;
-        size -= static_cast<size_t>(done);
-    }
-    return 0;
+// Closes a pipe into ffmpeg and waits for that ffmpeg to end.
+static int end_encoder(int *pipe_end, pid_t *pid, const char *what) {
+    if (*pipe_end >= 0) close(*pipe_end);
+    *pipe_end = -1;
+    const pid_t waited = *pid;
+    *pid = -1;
+    return waited > 0 ? wait_ffmpeg(waited, what) : 0;
 }
 
 // ---------------------------------------------------------------- the output
@@ -287,18 +396,19 @@ int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg
     fps = rate;
     with_ffmpeg = use_ffmpeg;
     frames_written = 0;
-    yuv.assign(use_ffmpeg ? static_cast<size_t>(w) * static_cast<size_t>(h) * 3 / 2 : 0, 0);
+    last_png.clear();
     const std::string part = ".part-" + std::to_string(getpid());
     if (with_ffmpeg) {
         // A closed pipe must show up as a failed write, not end the program.
         signal(SIGPIPE, SIG_IGN);
         tmp_video = names.video + part + "-video.mp4";
-        tmp_wav = names.video + part + "-sound.wav";
+        tmp_sound = names.video + part + "-sound.m4a";
         tmp_mp4 = names.video + part + ".mp4";
-        if (wav_open(tmp_wav) != 0 || start_encoder() != 0) {
+        if (start_encoders() != 0) {
             output_abort();
             return -1;
         }
+        writer_start(static_cast<size_t>(w) * static_cast<size_t>(h) * 3 / 2);
     } else {
         tmp_wav = names.wav + part;
         tmp_frames = names.frames_dir + part;
@@ -313,26 +423,35 @@ int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg
     return 0;
 }
 
-int output_frame(const unsigned char *rgba, const int16_t *audio, uint32_t sample_frames) {
-    if (sample_frames && fwrite(audio, CAPTURE_CHANNELS * sizeof(int16_t), sample_frames, wav) != sample_frames)
-        return fail("cannot write the sound file \"" + tmp_wav + "\": " + strerror(errno));
-    wav_frames += sample_frames;
+// After a failed write into one of the encoders: why it failed.
+static int encoder_failed(void) {
+    writer_end(true);
+    if (end_encoder(&encoder_stdin, &encoder, "encoding the frames") == 0 &&
+        end_encoder(&sound_stdin, &sound_encoder, "encoding the sound") == 0)
+        fail("ffmpeg stopped reading the frames");
+    return -1;
+}
+
+int output_frame(const unsigned char *rgba, bool same_picture, const int16_t *audio, uint32_t sample_frames) {
+    const size_t sound_bytes = static_cast<size_t>(sample_frames) * CAPTURE_CHANNELS * sizeof(int16_t);
     if (with_ffmpeg) {
-        output_rgba_to_yuv420(rgba, width, height, yuv.data());
-        if (write_all(encoder_stdin, yuv.data(), yuv.size()) != 0) {
-            close(encoder_stdin);
-            encoder_stdin = -1;
-            pid_t pid = encoder;
-            encoder = -1;
-            if (wait_ffmpeg(pid, "encoding the frames") == 0)
-                fail("ffmpeg stopped reading the frames");
-            return -1;
-        }
+        if (!writer_queue(rgba, same_picture)) return encoder_failed();
+        if (sound_bytes && write_all(sound_stdin, reinterpret_cast<const unsigned char *>(audio), sound_bytes) != 0)
+            return encoder_failed();
     } else {
+        if (sample_frames && fwrite(audio, CAPTURE_CHANNELS * sizeof(int16_t), sample_frames, wav) != sample_frames)
+            return fail("cannot write the sound file \"" + tmp_wav + "\": " + strerror(errno));
+        wav_frames += sample_frames;
         char file[4096];
         snprintf(file, sizeof file, "%s/frame-%06llu.png", tmp_frames.c_str(),
                  static_cast<unsigned long long>(frames_written));
-        unsigned error = lodepng_encode32_file(file, rgba, static_cast<unsigned>(width), static_cast<unsigned>(height));
+        // A kept picture is the last file's bytes again, not a new encoding.
+        unsigned error = 0;
+        if (!same_picture || last_png.empty()) {
+            last_png.clear();
+            error = lodepng::encode(last_png, rgba, static_cast<unsigned>(width), static_cast<unsigned>(height));
+        }
+        if (!error) error = lodepng::save_file(last_png, file);
         if (error) return fail("cannot write \"" + std::string(file) + "\": " + lodepng_error_text(error));
     }
     frames_written++;
@@ -346,22 +465,25 @@ static int put_in_place(const std::string &from, const std::string &to) {
 }
 
 int output_finish(void) {
-    if (wav_close(tmp_wav) != 0) {
-        output_abort();
-        return -1;
-    }
     if (with_ffmpeg) {
-        close(encoder_stdin);
-        encoder_stdin = -1;
-        pid_t pid = encoder;
-        encoder = -1;
-        if (wait_ffmpeg(pid, "encoding the frames") != 0 || mux() != 0 || put_in_place(tmp_mp4, names.video) != 0) {
+        if (!writer_end(false)) {
+            encoder_failed();
+            output_abort();
+            return -1;
+        }
+        if (end_encoder(&encoder_stdin, &encoder, "encoding the frames") != 0 ||
+            end_encoder(&sound_stdin, &sound_encoder, "encoding the sound") != 0 || mux() != 0 ||
+            put_in_place(tmp_mp4, names.video) != 0) {
             output_abort();
             return -1;
         }
         unlink(tmp_video.c_str());
-        unlink(tmp_wav.c_str());
+        unlink(tmp_sound.c_str());
         return 0;
+    }
+    if (wav_close(tmp_wav) != 0) {
+        output_abort();
+        return -1;
     }
     std::error_code ec;
     fs::remove_all(names.frames_dir, ec);  // an earlier capture of the same name
@@ -392,18 +514,22 @@ void output_abort(void) {
         fclose(wav);
         wav = nullptr;
     }
-    if (encoder_stdin >= 0) {
-        close(encoder_stdin);
-        encoder_stdin = -1;
+    // The encoders stop first: a write into a pipe that nobody reads any
+    // more fails, so the writer thread cannot be left waiting in one.
+    for (pid_t pid : {encoder, sound_encoder})
+        if (pid > 0) kill(pid, SIGTERM);
+    writer_end(true);
+    for (int *pipe_end : {&encoder_stdin, &sound_stdin}) {
+        if (*pipe_end >= 0) close(*pipe_end);
+        *pipe_end = -1;
     }
-    if (encoder > 0) {
-        kill(encoder, SIGTERM);
+    for (pid_t *pid : {&encoder, &sound_encoder}) {
         int status;
-        waitpid(encoder, &status, 0);
-        encoder = -1;
+        if (*pid > 0) waitpid(*pid, &status, 0);
+        *pid = -1;
     }
     std::error_code ec;
-    for (const std::string &file : {tmp_video, tmp_wav, tmp_mp4})
+    for (const std::string &file : {tmp_video, tmp_sound, tmp_wav, tmp_mp4})
         if (!file.empty()) fs::remove(file, ec);
     if (!tmp_frames.empty()) fs::remove_all(tmp_frames, ec);
 }
