@@ -39,7 +39,7 @@ static void capture_speed(benchmark::State &state) {
     const uint64_t first = capture_frame;
     for (auto _ : state) {
         capture_step();
-        benchmark::DoNotOptimize(dbx_capture_pixels[0]);
+        benchmark::DoNotOptimize(dbx_capture_gl_pixels[0]);
     }
     const double intro_seconds = static_cast<double>(capture_frame - first) / fps;
     state.counters["realtime_ratio"] = benchmark::Counter(intro_seconds, benchmark::Counter::kIsRate);

@@ -30,7 +30,7 @@ uint64_t capture_clock(void);
 void capture_start(int width, int height, int fps);
 
 // Makes one frame: one pass of the intro's main loop. Afterwards the picture
-// is in dbx_capture_pixels and its sound in capture_audio.
+// is the capture layer's last frame and its sound is in capture_audio.
 void capture_step(void);
 
 int capture_music_loaded(void);  // after the first frame: did the module load?
@@ -61,18 +61,31 @@ struct output_names {
 };
 output_names output_names_for(const std::string &path);
 
+// A frame's pixels where they lie: the top row, then each next row stride
+// bytes on (negative for rows stored bottom first), four bytes a pixel in
+// RGBA or BGRA order. Alpha is never read.
+struct output_picture {
+    const unsigned char *top_row;
+    ptrdiff_t stride;
+    bool bgra;
+};
+
 int output_open(const std::string &path, int width, int height, int fps, bool use_ffmpeg);
 // One frame and its sound. same_picture: the pixels are the last frame's
-// again (a kept frame), which need not be converted or encoded again.
-int output_frame(const unsigned char *rgba, bool same_picture, const int16_t *audio, uint32_t sample_frames);
+// again (a kept frame), which are not converted or encoded again. Without
+// ffmpeg the picture must be opaque RGBA rows, top first, back to back (the
+// PNG files are made from it as it is). With ffmpeg the picture is converted
+// on another thread: it must stay as it is until the next call with a new
+// picture has returned.
+int output_frame(const output_picture &picture, bool same_picture, const int16_t *audio, uint32_t sample_frames);
 int output_finish(void);  // 0: everything is in place under its final name
 void output_abort(void);  // removes every temporary file
 void output_unfinish(void);  // removes what output_finish put in place
 const std::string &output_error(void);
 
-// RGBA pixels (top row first; even width and height) as planar 4:2:0
-// YCbCr, the encoder's input: w*h luma bytes, then each chroma plane at
-// half the width and height, each chroma sample from 2x2 pixels.
-void output_rgba_to_yuv420(const unsigned char *rgba, int w, int h, unsigned char *out);
+// A picture (even width and height) as planar 4:2:0 YCbCr, the encoder's
+// input: w*h luma bytes, then each chroma plane at half the width and
+// height, each chroma sample from 2x2 pixels.
+void output_to_yuv420(const output_picture &picture, int w, int h, unsigned char *out);
 
 #endif

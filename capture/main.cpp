@@ -245,7 +245,12 @@ int main(int argc, char **argv) {
     for (;;) {
         const bool same_picture = dbx_capture_swaps == swaps_seen;
         swaps_seen = dbx_capture_swaps;
-        if (output_frame(dbx_capture_pixels, same_picture, capture_audio, capture_audio_frames) != 0)
+        // The encoder takes GL's own pixels, the PNG files the frame proper.
+        const ptrdiff_t line = static_cast<ptrdiff_t>(s.width) * 4;
+        const output_picture picture =
+            use_ffmpeg ? output_picture{dbx_capture_gl_pixels + line * (s.height - 1), -line, dbx_capture_gl_bgra}
+                       : output_picture{dbx_capture_frame(), line, false};
+        if (output_frame(picture, same_picture, capture_audio, capture_audio_frames) != 0)
             return give_up(output_error());
         if (timeline) {
             capture_timeline_row(row, sizeof row);

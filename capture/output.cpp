@@ -143,44 +143,57 @@ static int wav_close(const std::string &path) {
 
 // BT.601 studio range, as H.264 video carries it; every term is kept
 // non-negative, so the shifts round the same way on every machine.
-static inline unsigned char luma(const unsigned char *p) {
-    return static_cast<unsigned char>(((66 * p[0] + 129 * p[1] + 25 * p[2] + 128) >> 8) + 16);
+static inline unsigned char luma(int r, int g, int b) {
+    return static_cast<unsigned char>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
 }
 
-void output_rgba_to_yuv420(const unsigned char *rgba, int w, int h, unsigned char *out) {
-    const size_t row = static_cast<size_t>(w) * 4, half = static_cast<size_t>(w / 2);
-    unsigned char *cb = out + static_cast<size_t>(w) * static_cast<size_t>(h);
+template <bool bgra> static void to_yuv420(const output_picture &picture, int w, int h, unsigned char *out) {
+    constexpr int R = bgra ? 2 : 0, B = bgra ? 0 : 2;
+    const size_t width = static_cast<size_t>(w), half = width / 2;
+    unsigned char *cb = out + width * static_cast<size_t>(h);
     unsigned char *cr = cb + half * static_cast<size_t>(h / 2);
     for (int y = 0; y < h; y += 2) {
-        const unsigned char *top = rgba + static_cast<size_t>(y) * row, *bottom = top + row;
-        unsigned char *luma_top = out + static_cast<size_t>(y) * static_cast<size_t>(w);
-        for (int x = 0; x < w; x++) {
-            luma_top[x] = luma(top + 4 * x);
-            luma_top[w + x] = luma(bottom + 4 * x);
+        const unsigned char *top = picture.top_row + picture.stride * y, *bottom = top + picture.stride;
+        unsigned char *luma_top = out + static_cast<size_t>(y) * width;
+        for (size_t x = 0; x < width; x++) {
+            const unsigned char *t = top + 4 * x, *b = bottom + 4 * x;
+            luma_top[x] = luma(t[R], t[1], t[B]);
+            luma_top[width + x] = luma(b[R], b[1], b[B]);
         }
         // Each chroma sample from the sum of its four pixels (0..1020 a channel).
         const size_t c = static_cast<size_t>(y / 2) * half;
         for (size_t x = 0; x < half; x++) {
             const unsigned char *a = top + 8 * x, *b = bottom + 8 * x;
-            const int r = a[0] + a[4] + b[0] + b[4], g = a[1] + a[5] + b[1] + b[5], bl = a[2] + a[6] + b[2] + b[6];
+            const int r = a[R] + a[4 + R] + b[R] + b[4 + R], g = a[1] + a[5] + b[1] + b[5],
+                      bl = a[B] + a[4 + B] + b[B] + b[4 + B];
             cb[c + x] = static_cast<unsigned char>((-38 * r - 74 * g + 112 * bl + 128 * 1024 + 512) >> 10);
             cr[c + x] = static_cast<unsigned char>((112 * r - 94 * g - 18 * bl + 128 * 1024 + 512) >> 10);
         }
     }
 }
 
+void output_to_yuv420(const output_picture &picture, int w, int h, unsigned char *out) {
+    if (picture.bgra)
+        to_yuv420<true>(picture, w, h, out);
+    else
+        to_yuv420<false>(picture, w, h, out);
+}
+
 // ---------------------------------------------------------------- the frames' writer
 
-// The frames on their way to the encoder. The main thread converts each new
-// picture into a free slot and queues the slot; a writer thread pushes queued
-// slots through the pipe. So the next frame renders while ffmpeg still takes
-// the last one in, and a kept frame is queued again without a conversion.
-static constexpr int slot_count = 3;
+// The frames on their way to the encoder. The main thread queues each frame;
+// a writer thread converts every new picture to 4:2:0 and pushes it through
+// the pipe, and a kept frame goes through again as it was converted. So the
+// next frame renders while the last one is converted and ffmpeg takes it in.
 static constexpr int queue_size = 16;
-static std::vector<unsigned char> slots[slot_count];  // frames as the encoder takes them
-static int slot_uses[slot_count];  // times a slot is queued or being written
-static int queued[queue_size], queue_head, queue_length;
-static int current_slot = -1;      // the slot of the last picture
+struct queued_frame {
+    output_picture picture;
+    bool same_picture;
+};
+static queued_frame queued[queue_size];
+static int queue_head, queue_length;
+static int unconverted;               // queued new pictures not yet converted
+static std::vector<unsigned char> yuv;  // the last picture as the encoder takes it; the writer's alone
 static bool writer_stop, writer_failed;
 static std::mutex writer_lock;
 static std::condition_variable writer_wakes, main_wakes;
@@ -204,13 +217,19 @@ static void write_frames(void) {
     for (;;) {
         writer_wakes.wait(lock, [] { return queue_length > 0 || writer_stop; });
         if (writer_stop) return;  // the queue is empty, or abandoned
-        const int slot = queued[queue_head];
-        lock.unlock();
-        const bool ok = write_all(encoder_stdin, slots[slot].data(), slots[slot].size()) == 0;
-        lock.lock();
+        const queued_frame frame = queued[queue_head];
         queue_head = (queue_head + 1) % queue_size;
         queue_length--;
-        slot_uses[slot]--;
+        lock.unlock();
+        if (!frame.same_picture) {
+            output_to_yuv420(frame.picture, width, height, yuv.data());
+            lock.lock();
+            unconverted--;
+            main_wakes.notify_all();
+            lock.unlock();
+        }
+        const bool ok = write_all(encoder_stdin, yuv.data(), yuv.size()) == 0;
+        lock.lock();
         if (!ok) writer_failed = true;
         main_wakes.notify_all();
         if (!ok) return;
@@ -218,38 +237,24 @@ static void write_frames(void) {
 }
 
 static void writer_start(size_t frame_bytes) {
-    for (std::vector<unsigned char> &slot : slots) slot.assign(frame_bytes, 0);
-    for (int &uses : slot_uses) uses = 0;
-    queue_head = queue_length = 0;
-    current_slot = -1;
+    yuv.assign(frame_bytes, 0);
+    queue_head = queue_length = unconverted = 0;
     writer_stop = writer_failed = false;
     writer = std::thread(write_frames);
 }
 
-// Queues a frame: a new picture is converted into a free slot first, a kept
-// one is the current slot again. false once a write has failed.
-static bool writer_queue(const unsigned char *rgba, bool same_picture) {
+// Queues a frame, and returns once every new picture before this one has
+// been converted. false once a write has failed.
+static bool writer_queue(const output_picture &picture, bool same_picture) {
     std::unique_lock<std::mutex> lock(writer_lock);
-    if (!same_picture || current_slot < 0) {
-        int slot = -1;
-        main_wakes.wait(lock, [&] {
-            for (int s = 0; s < slot_count && slot < 0; s++)
-                if (s != current_slot && slot_uses[s] == 0) slot = s;
-            return slot >= 0 || writer_failed;
-        });
-        if (writer_failed) return false;
-        lock.unlock();  // a slot nobody uses is the main thread's alone
-        output_rgba_to_yuv420(rgba, width, height, slots[slot].data());
-        lock.lock();
-        current_slot = slot;
-    }
     main_wakes.wait(lock, [] { return queue_length < queue_size || writer_failed; });
     if (writer_failed) return false;
-    queued[(queue_head + queue_length) % queue_size] = current_slot;
+    queued[(queue_head + queue_length) % queue_size] = {picture, same_picture};
     queue_length++;
-    slot_uses[current_slot]++;
+    if (!same_picture) unconverted++;
     writer_wakes.notify_one();
-    return true;
+    main_wakes.wait(lock, [] { return unconverted <= 1 || writer_failed; });
+    return !writer_failed;
 }
 
 // Lets the writer finish the queue (or, abandoning it, only the write under
@@ -432,10 +437,10 @@ static int encoder_failed(void) {
     return -1;
 }
 
-int output_frame(const unsigned char *rgba, bool same_picture, const int16_t *audio, uint32_t sample_frames) {
+int output_frame(const output_picture &picture, bool same_picture, const int16_t *audio, uint32_t sample_frames) {
     const size_t sound_bytes = static_cast<size_t>(sample_frames) * CAPTURE_CHANNELS * sizeof(int16_t);
     if (with_ffmpeg) {
-        if (!writer_queue(rgba, same_picture)) return encoder_failed();
+        if (!writer_queue(picture, same_picture && frames_written > 0)) return encoder_failed();
         if (sound_bytes && write_all(sound_stdin, reinterpret_cast<const unsigned char *>(audio), sound_bytes) != 0)
             return encoder_failed();
     } else {
@@ -449,7 +454,8 @@ int output_frame(const unsigned char *rgba, bool same_picture, const int16_t *au
         unsigned error = 0;
         if (!same_picture || last_png.empty()) {
             last_png.clear();
-            error = lodepng::encode(last_png, rgba, static_cast<unsigned>(width), static_cast<unsigned>(height));
+            error = lodepng::encode(last_png, picture.top_row, static_cast<unsigned>(width),
+                                    static_cast<unsigned>(height));
         }
         if (!error) error = lodepng::save_file(last_png, file);
         if (error) return fail("cannot write \"" + std::string(file) + "\": " + lodepng_error_text(error));

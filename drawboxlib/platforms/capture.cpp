@@ -15,7 +15,8 @@
 #include <cstring>
 
 int32_t dbx_capture_width = 1280, dbx_capture_height = 720;
-unsigned char *dbx_capture_pixels;
+const unsigned char *dbx_capture_gl_pixels;
+bool dbx_capture_gl_bgra;
 uint64_t dbx_capture_swaps;
 uint64_t dbx_capture_kept;
 
@@ -23,9 +24,11 @@ static EGLDisplay display = EGL_NO_DISPLAY;
 static EGLConfig config;
 static EGLContext context = EGL_NO_CONTEXT;
 static EGLSurface surface = EGL_NO_SURFACE;
-static unsigned char *readback;  // GL's rows, bottom row first
-static bool have_frame;          // dbx_capture_pixels holds a frame of this surface
-static bool read_bgra;           // GL hands the pixels over fastest as BGRA
+static unsigned char *readback[DBX_CAPTURE_GL_BUFFERS];  // GL's rows, bottom row first
+static int last_readback;        // the buffer of the last swap
+static unsigned char *rgba;      // dbx_capture_frame's pixels
+static bool rgba_stale;          // a swap came after rgba was made
+static bool have_frame;          // a frame of this surface was swapped
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixels are swizzled as little-endian words");
 
@@ -49,15 +52,21 @@ static int make_surface(int32_t width, int32_t height) {
     if (surface != EGL_NO_SURFACE) eglDestroySurface(display, surface);
     surface = fresh;
     size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
-    free(readback);
-    free(dbx_capture_pixels);
-    readback = static_cast<unsigned char *>(malloc(bytes));
-    dbx_capture_pixels = static_cast<unsigned char *>(calloc(bytes, 1));
-    if (!readback || !dbx_capture_pixels) {
+    bool allocated = true;
+    for (unsigned char *&buffer : readback) {
+        free(buffer);
+        buffer = static_cast<unsigned char *>(calloc(bytes, 1));
+        allocated = allocated && buffer;
+    }
+    free(rgba);
+    rgba = static_cast<unsigned char *>(calloc(bytes, 1));
+    if (!allocated || !rgba) {
         fputs("invitro-capture: out of memory for the frame buffers\n", stderr);
         exit(1);
     }
-    have_frame = false;
+    last_readback = 0;
+    dbx_capture_gl_pixels = readback[0];
+    have_frame = rgba_stale = false;
     dbx_capture_width = width;
     dbx_capture_height = height;
     dbx_screen_width = width;
@@ -72,7 +81,7 @@ static int make_surface(int32_t width, int32_t height) {
     GLint format = 0, type = 0;
     glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_FORMAT_OES, &format);
     glGetIntegerv(GL_IMPLEMENTATION_COLOR_READ_TYPE_OES, &type);
-    read_bgra = format == GL_BGRA_EXT && type == GL_UNSIGNED_BYTE;
+    dbx_capture_gl_bgra = format == GL_BGRA_EXT && type == GL_UNSIGNED_BYTE;
     glGetError();  // without the query's extension: plain RGBA
     return 0;
 }
@@ -125,23 +134,31 @@ template <bool bgra> static void opaque_rgba_row(const unsigned char *from, unsi
     }
 }
 
+void dbx_platform_swapbuffers(void) {
+    last_readback = (last_readback + 1) % DBX_CAPTURE_GL_BUFFERS;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, dbx_capture_width, dbx_capture_height, dbx_capture_gl_bgra ? GL_BGRA_EXT : GL_RGBA,
+                 GL_UNSIGNED_BYTE, readback[last_readback]);
+    dbx_capture_gl_pixels = readback[last_readback];
+    have_frame = rgba_stale = true;
+    dbx_capture_swaps++;
+}
+
 // GL hands the rows over bottom first; the frame is kept top row first, as
 // image files and video encoders expect.
-void dbx_platform_swapbuffers(void) {
-    const int32_t width = dbx_capture_width, height = dbx_capture_height;
-    const size_t row = static_cast<size_t>(width) * 4;
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, read_bgra ? GL_BGRA_EXT : GL_RGBA, GL_UNSIGNED_BYTE, readback);
-    for (int32_t y = 0; y < height; y++) {
-        const unsigned char *from = readback + static_cast<size_t>(height - 1 - y) * row;
-        unsigned char *to = dbx_capture_pixels + static_cast<size_t>(y) * row;
-        if (read_bgra)
-            opaque_rgba_row<true>(from, to, static_cast<size_t>(width));
+const unsigned char *dbx_capture_frame(void) {
+    if (!rgba_stale) return rgba;
+    const size_t row = static_cast<size_t>(dbx_capture_width) * 4;
+    for (int32_t y = 0; y < dbx_capture_height; y++) {
+        const unsigned char *from = dbx_capture_gl_pixels + static_cast<size_t>(dbx_capture_height - 1 - y) * row;
+        unsigned char *to = rgba + static_cast<size_t>(y) * row;
+        if (dbx_capture_gl_bgra)
+            opaque_rgba_row<true>(from, to, static_cast<size_t>(dbx_capture_width));
         else
-            opaque_rgba_row<false>(from, to, static_cast<size_t>(width));
+            opaque_rgba_row<false>(from, to, static_cast<size_t>(dbx_capture_width));
     }
-    have_frame = true;
-    dbx_capture_swaps++;
+    rgba_stale = false;
+    return rgba;
 }
 
 int dbx_capture_keep(void) {

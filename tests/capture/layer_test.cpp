@@ -6,6 +6,7 @@
 #include <GLES/gl.h>
 #include <gtest/gtest.h>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -24,7 +25,7 @@ protected:
         ASSERT_EQ(dbx_capture_resize(64, 32), 0);
     }
     static const unsigned char *pixel(int x, int y) {
-        return dbx_capture_pixels + (static_cast<size_t>(y) * static_cast<size_t>(dbx_capture_width) + x) * 4;
+        return dbx_capture_frame() + (static_cast<size_t>(y) * static_cast<size_t>(dbx_capture_width) + x) * 4;
     }
     // Fills a rectangle given in rows from the top.
     static void fill(int x, int top, int w, int h, float r, float g, float b, float a) {
@@ -79,6 +80,30 @@ TEST_F(CaptureLayer, ResizeMakesANewBlackSurfaceOfThatSize) {
     EXPECT_EQ(pixel(29, 49)[1], 255);
     EXPECT_EQ(pixel(29, 48)[1], 0);
     EXPECT_EQ(dbx_capture_resize(0, 10), -1);
+}
+
+// The encoder's thread reads GL's own pixels of a frame while the next one
+// renders: they are the frame bottom row first, and stay untouched until two
+// more swaps have passed.
+TEST_F(CaptureLayer, GlPixelsAreTheFrameAndOutlastTheNextSwap) {
+    const size_t row = static_cast<size_t>(dbx_capture_width) * 4;
+    auto gl_pixel = [&](const unsigned char *frame, int x, int y) {
+        const unsigned char *p = frame + static_cast<size_t>(dbx_capture_height - 1 - y) * row + x * 4;
+        return std::vector<unsigned char>{p[dbx_capture_gl_bgra ? 2 : 0], p[1], p[dbx_capture_gl_bgra ? 0 : 2]};
+    };
+    fill(0, 0, 64, 32, 0, 0, 1, 1);
+    fill(0, 0, 64, 1, 1, 0, 0, 1);  // the top row red
+    dbx_platform_swapbuffers();
+    const unsigned char *first = dbx_capture_gl_pixels;
+    EXPECT_EQ(gl_pixel(first, 5, 0), (std::vector<unsigned char>{255, 0, 0}));
+    EXPECT_EQ(gl_pixel(first, 5, 1), (std::vector<unsigned char>{0, 0, 255}));
+    EXPECT_EQ(0, memcmp(pixel(5, 0), "\xff\x00\x00\xff", 4)) << "the frame proper agrees";
+    const std::vector<unsigned char> kept(first, first + row * dbx_capture_height);
+    fill(0, 0, 64, 32, 0, 1, 0, 1);
+    dbx_platform_swapbuffers();
+    EXPECT_NE(dbx_capture_gl_pixels, first);
+    EXPECT_EQ(gl_pixel(dbx_capture_gl_pixels, 5, 0), (std::vector<unsigned char>{0, 255, 0}));
+    EXPECT_EQ(0, memcmp(kept.data(), first, kept.size())) << "the frame before is still there";
 }
 
 }  // namespace

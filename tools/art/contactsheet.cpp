@@ -134,7 +134,7 @@ int main(int argc, char **argv) {
             int shown = boxes_shown();
             if (!g.done && capture_frame - g.start >= settle && shown > g.shown) {
                 g.shown = shown;
-                g.rgba.assign(dbx_capture_pixels, dbx_capture_pixels + size_t(frame_w) * frame_h * 4);
+                g.rgba.assign(dbx_capture_frame(), dbx_capture_frame() + size_t(frame_w) * frame_h * 4);
             }
         }
         if (capture_song_ended() || capture_frame >= most) break;
@@ -144,7 +144,7 @@ int main(int argc, char **argv) {
     if (black >= 0 && grabs[black].rgba.empty()) {
         switchscene("black");
         capture_step();
-        grabs[black].rgba.assign(dbx_capture_pixels, dbx_capture_pixels + size_t(frame_w) * frame_h * 4);
+        grabs[black].rgba.assign(dbx_capture_frame(), dbx_capture_frame() + size_t(frame_w) * frame_h * 4);
         grabs[black].position = -1;
     }
 
