@@ -2,10 +2,11 @@
 // time (above 1 the capture is faster than watching).
 //
 // capture_end_to_end is what a user waits for: the invitro-capture program
-// itself on the first 30 seconds of the intro, with the H.264 encoder and
-// the final mux into the MP4. capture_speed is the render side alone: each
-// frame is one pass of the intro's main loop, the read-back of the picture
-// and the mixing of its sound, with no encoder. Runs the intro's own files.
+// itself on the first 30 seconds of the intro, with the conversion, both
+// encoders and the final mux into the MP4. capture_speed is the main
+// thread's part alone: each frame is one pass of the intro's main loop, the
+// read-back of the picture and the mixing of its sound, with no conversion
+// and no encoder. Runs the intro's own files.
 #include "invitro_capture.h"
 #include "drawboxlib/platforms/capture_layer.h"
 

@@ -139,30 +139,49 @@ TEST(CaptureOutput, MakesAnMp4WithH264AndAacAndLeavesNothingElse) {
     EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"omber.xm", "out.png", "v.mp4"}));
     const std::string probe = dir / "probe.txt";
     ASSERT_EQ(system(("ffprobe -v error -show_entries stream=codec_name,pix_fmt,width,height,sample_rate,channels,"
-                      "nb_read_frames -count_frames -of compact '" + (dir / "v.mp4") + "' > '" + probe + "'")
+                      "start_time,duration,nb_read_frames -count_frames -of compact '" + (dir / "v.mp4") + "' > '" +
+                      probe + "'")
                          .c_str()),
               0);
+    // The sound, encoded apart and muxed by copying, starts with the
+    // picture and lasts as long.
     const std::string streams = read_file(probe);
-    EXPECT_NE(streams.find("codec_name=h264|width=64|height=36|pix_fmt=yuv420p|nb_read_frames=50"),
+    EXPECT_NE(streams.find("codec_name=h264|width=64|height=36|pix_fmt=yuv420p|start_time=0.000000|"
+                           "duration=2.000000|nb_read_frames=50"),
               std::string::npos) << streams;
-    EXPECT_NE(streams.find("codec_name=aac|sample_rate=48000|channels=2"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("codec_name=aac|sample_rate=48000|channels=2|start_time=0.000000|duration=2.000000"),
+              std::string::npos) << streams;
 }
 
+// The frames and the sound go to two ffmpeg runs side by side, then a third
+// muxes them. Whichever fails, the run says which and leaves nothing.
 TEST(CaptureOutput, AFailingFfmpegIsReportedAndLeavesNoFile) {
-    scratch_dir dir, bin;
-    put_tiny_intro(dir.path);
-    {
-        std::ofstream fake(bin / "ffmpeg");
-        fake << "#!/bin/sh\necho 'ffmpeg: out of luck' >&2\nexit 3\n";
+    struct {
+        const char *fails_on;  // the ffmpeg run that fails: its input's format, or "-c" for the mux
+        const char *says;
+    } cases[] = {
+        {"", "ffmpeg failed while encoding the frames (exit status 3)"},  // every run fails at once
+        {"s16le", "ffmpeg failed while encoding the sound (exit status 3)"},
+        {"rawvideo", "ffmpeg failed while encoding the frames (exit status 3)"},
+        {"-c", "ffmpeg failed while muxing the video and the sound (exit status 3)"},
+    };
+    for (const auto &c : cases) {
+        if (*c.fails_on && !ffmpeg_available()) continue;  // the other runs are the real ffmpeg
+        scratch_dir dir, bin;
+        put_tiny_intro(dir.path);
+        {
+            std::ofstream fake(bin / "ffmpeg");
+            fake << "#!/bin/sh\nfor a; do case \"$a\" in " << (*c.fails_on ? c.fails_on : "*")
+                 << ") echo 'ffmpeg: out of luck' >&2; exit 3;; esac; done\nexec /usr/bin/ffmpeg \"$@\"\n";
+        }
+        ASSERT_EQ(chmod((bin / "ffmpeg").c_str(), 0755), 0);
+        run_result r = run_capture(dir.path, {"--size", "64x36", "--fps", "10", "--seconds", "3", "-o", "v.mp4",
+                                              "--timeline", "t.csv"},
+                                   bin.path + ":/usr/bin:/bin");
+        EXPECT_NE(r.status, 0) << c.fails_on;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.fails_on << ": " << r.err;
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"omber.xm", "out.png"})) << c.fails_on;
     }
-    ASSERT_EQ(chmod((bin / "ffmpeg").c_str(), 0755), 0);
-    run_result r = run_capture(dir.path, {"--size", "64x36", "--fps", "10", "--seconds", "3", "-o", "v.mp4",
-                                          "--timeline", "t.csv"},
-                               bin.path + ":/usr/bin:/bin");
-    EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("ffmpeg failed"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("exit status 3"), std::string::npos) << r.err;
-    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"omber.xm", "out.png"}));
 }
 
 // Targets that are not files, the intro's own files and a second name for
