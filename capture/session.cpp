@@ -70,11 +70,9 @@ void capture_start(int width, int height, int fps) {
 
 void capture_step(void) {
     capture_audio_frames = 0;
-    // The intro changes what it shows only in its update, so a pass without
-    // one (at 60 fps, every third) shows the same picture as the pass before:
-    // that frame is kept rather than drawn and read back again.
-    if (dbx_platform_advance() || dbx_capture_keep() != 0) dbx_render_to_screen();
-    if (dbx_frame_shown) dbx_frame_shown();
+    // A pass without an update (at 60 fps, every third) keeps the frame
+    // before rather than drawing and reading it back again.
+    dbx_platform_pass();
     // Once the song has ended (or when there is none) the frame is silent,
     // so the sound always lasts exactly as long as the picture.
     const uint32_t want = capture_samples_for_frame(capture_frame, capture_fps);

@@ -166,9 +166,6 @@ void dbx_platform_pass(void);   // one pass of the main loop
 // screen (null: nothing). The song clock uses it to know when its pictures
 // are seen.
 extern void (*dbx_frame_shown)(void);
-// A pass up to its picture: input, the update when a tick is due, the
-// application's frame hook. Returns 1 when the update ran.
-int dbx_platform_advance(void);
 // Where the drawing layer lies on a display of the given size: a requested
 // window size centred (the odd pixel to the right and bottom; the overscan
 // is then ignored), otherwise the display less the overscan margins, each
@@ -179,6 +176,13 @@ void dbx_platform_layer_rect(int32_t display_width, int32_t display_height, int3
 // Set by a layer whose swap does not wait for a display (headless): each
 // pass of the main loop then sleeps until the next tick is due.
 extern int32_t dbx_platform_unpaced;
+
+// Set by a layer that can show its last frame again without drawing it
+// (the capture layer; null otherwise). The application changes its picture
+// only in its update, so a pass without one keeps the last frame through
+// this hook rather than drawing the same picture again. Returns 0 when the
+// frame was kept, -1 when there is none to keep (the pass then draws).
+extern int (*dbx_platform_keep)(void);
 
 // Each platform layer provides:
 void dbx_platform_init_window(void);

@@ -99,6 +99,7 @@ void dbx_platform_init_window(void) {
     const EGLint version[] = {EGL_CONTEXT_CLIENT_VERSION, 1, EGL_NONE};
     context = eglCreateContext(display, config, EGL_NO_CONTEXT, version);
     egl_check(context != EGL_NO_CONTEXT, "eglCreateContext");
+    dbx_platform_keep = dbx_capture_keep;
     egl_check(dbx_capture_width > 0 && dbx_capture_height > 0 &&
                   make_surface(dbx_capture_width, dbx_capture_height) == 0,
               "eglCreatePbufferSurface");

@@ -25,6 +25,7 @@ uint64_t dbx_wallclock_ms(void) {
 
 uint64_t (*dbx_platform_clock)(void) = dbx_wallclock_ms;
 void (*dbx_frame_shown)(void);
+int (*dbx_platform_keep)(void);
 
 // Tick boundaries are fixed by the restart: a late pass catches up one tick
 // at a time and never shifts the later boundaries, so the rate cannot drift.
@@ -60,7 +61,9 @@ void dbx_platform_start(void) {
     dbx_platform_ticready(1);
 }
 
-int dbx_platform_advance(void) {
+// A pass up to its picture: input, the update when a tick is due, the
+// application's frame hook. Returns 1 when the update ran.
+static int advance(void) {
     dbx_platform_poll_input();
     const int updated = dbx_platform_ticready(0);
     if (updated) {
@@ -72,8 +75,8 @@ int dbx_platform_advance(void) {
 }
 
 void dbx_platform_pass(void) {
-    dbx_platform_advance();
-    dbx_render_to_screen();
+    const int updated = advance();
+    if (updated || !dbx_platform_keep || dbx_platform_keep() != 0) dbx_render_to_screen();
     if (dbx_frame_shown) dbx_frame_shown();
     if (dbx_platform_unpaced) wait_for_tick();
 }
@@ -96,6 +99,7 @@ void dbx_reset(void) {
     dbx_viewport_originx = dbx_viewport_originy = 0;
     dbx_alphamode = 0;
     dbx_platform_unpaced = 0;
+    dbx_platform_keep = nullptr;
     dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
     dbx_ticsize = 25;
     dbx_tics = 0;
