@@ -7,7 +7,6 @@
 #include <cstdint>
 
 struct xm_output {
-    const char *name;
     // Opens the default device for 16-bit stereo at about `*rate` Hz and
     // sets `*rate` to the rate it plays at. 0 on success; nothing is
     // printed on failure.
@@ -20,8 +19,6 @@ struct xm_output {
     // Sample frames between the last one written and the one heard now, or
     // -1 while the output cannot tell yet.
     int64_t (*delay)(void);
-    // Times the output ran dry since it was opened.
-    uint32_t (*underruns)(void);
 };
 
 // PulseAudio (also PipeWire's pulse server) where a server runs, else ALSA's

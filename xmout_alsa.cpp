@@ -6,7 +6,6 @@
 #include <alsa/asoundlib.h>
 
 static snd_pcm_t *pcm;
-static uint32_t dry;
 
 static int alsa_open(unsigned *rate) {
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return -1;
@@ -18,16 +17,12 @@ static int alsa_open(unsigned *rate) {
         pcm = nullptr;
         return -1;
     }
-    dry = 0;
     return 0;
 }
 
 // An output that ran dry is started again: the sound has a gap, the song
 // clock stays right since the delay is asked for afresh.
-static void recover(int error) {
-    if (error == -EPIPE) dry++;
-    snd_pcm_recover(pcm, error, 1);
-}
+static void recover(int error) { snd_pcm_recover(pcm, error, 1); }
 
 static uint32_t alsa_room(void) {
     snd_pcm_sframes_t n = snd_pcm_avail(pcm);
@@ -57,7 +52,5 @@ static int64_t alsa_delay(void) {
     return frames < 0 ? 0 : frames;
 }
 
-static uint32_t alsa_underruns(void) { return dry; }
-
-static const xm_output alsa = {"alsa", alsa_open, alsa_room, alsa_write, alsa_delay, alsa_underruns};
+static const xm_output alsa = {alsa_open, alsa_room, alsa_write, alsa_delay};
 const xm_output *const xm_alsa_output = &alsa;

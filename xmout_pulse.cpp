@@ -11,7 +11,6 @@ static pa_mainloop *loop;
 static pa_context *context;
 static pa_stream *stream;
 static pa_operation *timing;  // the request for fresh timing, while it runs
-static uint32_t dry;
 static unsigned stream_rate;
 static uint64_t written;  // frames handed to the server
 
@@ -46,8 +45,6 @@ template <typename F> static bool wait_until(F ready) {
     return false;
 }
 
-static void on_underflow(pa_stream *, void *) { dry++; }
-
 static int pulse_open(unsigned *rate) {
     loop = pa_mainloop_new();
     if (!loop) return -1;
@@ -76,7 +73,6 @@ static int pulse_open(unsigned *rate) {
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));
     attr.fragsize = static_cast<uint32_t>(-1);
-    pa_stream_set_underflow_callback(stream, on_underflow, nullptr);
     const pa_stream_flags_t flags = PA_STREAM_EARLY_REQUESTS;
     if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0 ||
         !wait_until([] {
@@ -87,7 +83,6 @@ static int pulse_open(unsigned *rate) {
         return -1;
     }
     stream_rate = *rate;
-    dry = 0;
     written = 0;
     return 0;
 }
@@ -129,7 +124,5 @@ static int64_t pulse_delay(void) {
     return delay < 0 ? 0 : delay;
 }
 
-static uint32_t pulse_underruns(void) { return dry; }
-
-static const xm_output pulse = {"pulse", pulse_open, pulse_room, pulse_write, pulse_delay, pulse_underruns};
+static const xm_output pulse = {pulse_open, pulse_room, pulse_write, pulse_delay};
 const xm_output *const xm_pulse_output = &pulse;

@@ -40,15 +40,14 @@ EM_JS(uint32_t, web_audio_room, (double lead, int chunk), {
 
 // Schedules FRAMES sample frames right after the ones before. A late main
 // thread (a hidden tab) lets the output run dry: the sound then resumes a
-// little ahead of now (counted as an underrun); the delay below follows.
+// little ahead of now; the delay below follows.
 EM_JS(void, web_audio_queue, (const float *l, const float *r, int frames), {
     var a = Module.audio;
     var w = Module.webAudio;
     var soonest = a.currentTime + 0.05;
     if (!w) {
-        w = Module.webAudio = { next: soonest, underruns: 0 };
+        w = Module.webAudio = { next: soonest };
     } else if (w.next < soonest) {
-        w.underruns++;
         w.next = soonest;
     }
     var buffer = a.createBuffer(2, frames, a.sampleRate);
@@ -79,10 +78,6 @@ EM_JS(double, web_audio_delay, (), {
     return Math.max(0, Math.round((w.next - t) * a.sampleRate));
 });
 
-EM_JS(uint32_t, web_audio_underruns, (), {
-    return Module.webAudio ? Module.webAudio.underruns : 0;
-});
-
 // ---------------------------------------------------------------- the output
 
 static int web_open(unsigned *rate) {
@@ -111,9 +106,7 @@ static void web_write(const int16_t *pcm, uint32_t frames) {
 
 static int64_t web_delay(void) { return static_cast<int64_t>(web_audio_delay()); }
 
-static uint32_t web_underruns(void) { return web_audio_underruns(); }
-
-static const xm_output web_output = {"Web Audio", web_open, web_room, web_write, web_delay, web_underruns};
+static const xm_output web_output = {web_open, web_room, web_write, web_delay};
 const xm_output *const xm_web_output = &web_output;
 
 // ---------------------------------------------------------------- for the page and its test

@@ -177,8 +177,7 @@ void fake_write(const int16_t *, uint32_t frames) {
     out.written += frames;
 }
 int64_t fake_delay(void) { return out.knows_delay ? static_cast<int64_t>(out.queued) + out.device : -1; }
-uint32_t fake_underruns(void) { return 0; }
-const xm_output fake = {"fake", fake_open, fake_room, fake_write, fake_delay, fake_underruns};
+const xm_output fake = {fake_open, fake_room, fake_write, fake_delay};
 
 // Live, the clock shows the row being heard (what the output has played,
 // less what its device still holds) a little ahead for the picture's own
