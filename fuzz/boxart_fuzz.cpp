@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     boxart_load(bytes, datasize);
     check_pool(0);
     // The report: a line for an empty file, one for a file cut short, and
-    // never more than the five kinds of problem.
+    // at most four problems, since of the five kinds an empty file excludes
+    // the other four.
     static FILE *nowhere = fopen("/dev/null", "w");
     const bool cut = size > BOXART_FILE_MAX;
     const int problems = boxart_check("fuzz.dat", bytes, datasize, cut, nowhere);

@@ -4,8 +4,6 @@
 
 #include <lodepng.h>
 
-#include "tools/common/file_io.h"
-
 art_rect art_opaque_box(const art_image &img) {
     unsigned x0 = img.width, y0 = img.height, x1 = 0, y1 = 0;
     bool any = false;
@@ -51,9 +49,4 @@ bool art_png_read(const std::string &path, art_image &img, std::string &err) {
     img.rgba.assign(pixels, pixels + size_t(w) * h * 4);
     free(pixels);
     return true;
-}
-
-bool art_png_write(const std::string &path, const art_image &img, std::string &err) {
-    std::vector<unsigned char> png;
-    return art_png_encode(img, png, err) && tool_write_file(path, png.data(), png.size(), err);
 }

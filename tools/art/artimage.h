@@ -23,8 +23,4 @@ art_rect art_opaque_box(const art_image &img);
 bool art_png_encode(const art_image &img, std::vector<unsigned char> &png, std::string &err);
 bool art_png_read(const std::string &path, art_image &img, std::string &err);
 
-// Encodes the image and writes it with tool_write_file (tools/common/file_io.h),
-// so a reader never sees half a file and a failure leaves none.
-bool art_png_write(const std::string &path, const art_image &img, std::string &err);
-
 #endif

@@ -5,11 +5,7 @@
 
 #include "tools/common/file_io.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace {
 
