@@ -21,9 +21,8 @@ void boxart_load(const char *data, int datasize) {
     uint32_t frame = 0;  // box items before any frame name show frame 0
     for (int size; (size = boxart_item_at(p, remaining)) != 0; p += size, remaining -= size) {
         if (p[0] == BOXART_TYPE_FRAME) {
-            // At most 31 characters of the name count.
-            char name[BOXART_NAME_SIZE] = {};
-            for (int i = 0; i < BOXART_NAME_SIZE - 1 && p[1 + i]; i++) name[i] = static_cast<char>(p[1 + i]);
+            char name[BOXART_NAME_SIZE];
+            boxart_decode_frame(p, name);
             int found = dbx_findframe(name);
             frame = found >= 0 ? static_cast<uint32_t>(found) : BOXART_NO_FRAME;
         } else if (p[0] == BOXART_TYPE_BOX) {
@@ -71,8 +70,8 @@ int boxart_check(const char *filename, const char *data, int datasize, bool cut,
         } else if (p[0] != BOXART_TYPE_FRAME) {
             other += size;
         } else {
-            char name[BOXART_NAME_SIZE] = {};
-            for (int i = 0; i < BOXART_NAME_SIZE - 1 && p[1 + i]; i++) name[i] = static_cast<char>(p[1 + i]);
+            char name[BOXART_NAME_SIZE];
+            boxart_decode_frame(p, name);
             if (dbx_findframe(name) >= 0) continue;
             bool seen = false;
             for (int k = 0; k < shown; k++) seen = seen || strcmp(unknown[k], name) == 0;
@@ -94,16 +93,18 @@ int boxart_check(const char *filename, const char *data, int datasize, bool cut,
     if (shown > 0) {
         char list[SHOWN_MAX * (BOXART_NAME_SIZE + 4) + 64] = "";
         for (int k = 0; k < shown; k++) {
-            // Unprintable bytes would garble the line.
-            for (char *c = unknown[k]; *c; c++)
-                if (static_cast<unsigned char>(*c) < 32 || static_cast<unsigned char>(*c) > 126) *c = '?';
+            dbx_printable(unknown[k]);  // unprintable bytes would garble the line
             snprintf(list + strlen(list), sizeof list - strlen(list), "%s\"%s\"", k ? ", " : "", unknown[k]);
         }
         snprintf(list + strlen(list), sizeof list - strlen(list), "%s; their boxes are not drawn.",
                  more ? " and more" : "");
         report(shown == 1 ? "names a frame the atlas lacks: " : "names frames the atlas lacks: ", list);
     }
-    if (cut) report("is longer than 64000 bytes; only the first 64000 are read.", "");
+    if (cut) {
+        char detail[64];
+        snprintf(detail, sizeof detail, "%d bytes; only the first %d are read.", BOXART_FILE_MAX, BOXART_FILE_MAX);
+        report("is longer than ", detail);
+    }
     return problems;
 }
 

@@ -79,6 +79,11 @@ void boxart_encode_box(const boxart_box_t *box, unsigned char item[BOXART_BOX_IT
     put_i32(p, e.timing);
 }
 
+void boxart_decode_frame(const unsigned char *item, char name[BOXART_NAME_SIZE]) {
+    memset(name, 0, BOXART_NAME_SIZE);
+    for (int i = 0; i < BOXART_NAME_SIZE - 1 && item[1 + i]; i++) name[i] = static_cast<char>(item[1 + i]);
+}
+
 void boxart_encode_frame(const char name[BOXART_NAME_SIZE], unsigned char item[BOXART_FRAME_ITEM]) {
     item[0] = BOXART_TYPE_FRAME;
     memcpy(item + 1, name, BOXART_NAME_SIZE);

@@ -57,5 +57,8 @@ int boxart_item_at(const unsigned char *data, int remaining);
 void boxart_decode_box(const unsigned char *item, boxart_box_t *box);
 void boxart_encode_box(const boxart_box_t *box, unsigned char item[BOXART_BOX_ITEM]);
 void boxart_encode_frame(const char name[BOXART_NAME_SIZE], unsigned char item[BOXART_FRAME_ITEM]);
+// The name of a whole frame item as a string: at most its first 31
+// characters count, and the rest of `name` is NUL-filled.
+void boxart_decode_frame(const unsigned char *item, char name[BOXART_NAME_SIZE]);
 
 #endif

@@ -204,6 +204,11 @@ void dbx_setviewport(void) {
 
 // ---------------------------------------------------------------- atlas loading
 
+void dbx_printable(char *text) {
+    for (char *c = text; *c; c++)
+        if (static_cast<unsigned char>(*c) < 32 || static_cast<unsigned char>(*c) > 126) *c = '?';
+}
+
 const char *dbx_atlas_problem(const char *name, uint32_t width, uint32_t height, const void *framesetdata,
                               int frames, int32_t max_texture) {
     static char text[256];
@@ -219,8 +224,7 @@ const char *dbx_atlas_problem(const char *name, uint32_t width, uint32_t height,
         if (uint64_t{f.x1} + f.width > width || uint64_t{f.y1} + f.height > height) {
             char frame[sizeof f.source_name + 1] = {};
             memcpy(frame, f.source_name, sizeof f.source_name);
-            for (char *c = frame; *c; c++)
-                if (static_cast<unsigned char>(*c) < 32 || static_cast<unsigned char>(*c) > 126) *c = '?';
+            dbx_printable(frame);
             snprintf(text, sizeof text, "%s is %ux%u texels, too small for the frame \"%s\" (%ux%u at %u,%u)", name,
                      width, height, frame, f.width, f.height, f.x1, f.y1);
             return text;

@@ -106,6 +106,9 @@ int dbx_loadframeset(const char *pngfilename, const unsigned char *pngdata, int 
 // of text in a static buffer, naming `name`.
 const char *dbx_atlas_problem(const char *name, uint32_t width, uint32_t height, const void *framesetdata,
                               int frames, int32_t max_texture);
+// Replaces every byte of the string outside printable ASCII with '?', so a
+// name read from a file cannot garble a message line.
+void dbx_printable(char *text);
 
 // ---------------------------------------------------------------- display
 
