@@ -66,7 +66,7 @@ inline const char *tool_special_kind(const std::string &path, struct stat *info_
 // Written as a stream rather than replaced: character devices and FIFOs.
 inline bool tool_is_stream(const std::string &path) {
     struct stat info;
-    return stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode));
+    return *tool_special_kind(path, &info) && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode));
 }
 
 // The file a path names, by device and inode; a file that does not exist yet
@@ -195,18 +195,23 @@ inline bool write_stream(const std::string &path, const void *data, size_t size,
 }  // namespace tool_file_detail
 
 // Writes every output or none: the files are made under temporary names
-// first and renamed into place together; should a rename or a stream fail
-// after that, the files already put in place by this call are removed again.
+// first, the streams are written next, and only then are the files renamed
+// into place together. A failed stream leaves every file as it was; should
+// a rename fail, the files this call had newly made are removed again.
 // Inputs of the run are never overwritten (see tool_output_clash).
 inline bool tool_write_files(const std::vector<tool_output> &outputs, const std::vector<std::string> &inputs,
                              std::string &err) {
     std::vector<std::string> paths;
+    std::vector<bool> stream, existed;
     for (const tool_output &o : outputs) {
-        const char *kind = tool_special_kind(o.path);
-        if (*kind && !tool_is_stream(o.path)) {
+        struct stat info;
+        const char *kind = tool_special_kind(o.path, &info);
+        stream.push_back(*kind && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)));
+        if (*kind && !stream.back()) {
             err = "cannot write \"" + o.path + "\": it is " + kind + ", not a file";
             return false;
         }
+        existed.push_back(access(o.path.c_str(), F_OK) == 0);
         paths.push_back(o.path);
     }
     err = tool_output_clash(paths, inputs);
@@ -215,31 +220,24 @@ inline bool tool_write_files(const std::vector<tool_output> &outputs, const std:
     auto drop_temps = [&] {
         for (const std::string &t : temps)
             if (!t.empty()) unlink(t.c_str());
-    };
-    for (size_t i = 0; i < outputs.size(); i++) {
-        if (tool_is_stream(outputs[i].path)) continue;
-        if (!tool_file_detail::write_temp(outputs[i].path, outputs[i].data, outputs[i].size, temps[i], err)) {
-            drop_temps();
-            return false;
-        }
-    }
-    std::vector<std::string> placed;
-    auto undo = [&] {
-        drop_temps();
-        for (const std::string &p : placed) unlink(p.c_str());
         return false;
     };
+    for (size_t i = 0; i < outputs.size(); i++)
+        if (!stream[i] && !tool_file_detail::write_temp(paths[i], outputs[i].data, outputs[i].size, temps[i], err))
+            return drop_temps();
+    for (size_t i = 0; i < outputs.size(); i++)
+        if (stream[i] && !tool_file_detail::write_stream(paths[i], outputs[i].data, outputs[i].size, err))
+            return drop_temps();
     for (size_t i = 0; i < outputs.size(); i++) {
-        if (temps[i].empty()) continue;
-        if (rename(temps[i].c_str(), outputs[i].path.c_str()) != 0) {
-            err = tool_file_error("write", outputs[i].path, errno);
-            return undo();
+        if (stream[i]) continue;
+        if (rename(temps[i].c_str(), paths[i].c_str()) != 0) {
+            err = tool_file_error("write", paths[i], errno);
+            for (size_t k = 0; k < i; k++)
+                if (!stream[k] && !existed[k]) unlink(paths[k].c_str());
+            return drop_temps();
         }
         temps[i].clear();
-        placed.push_back(outputs[i].path);
     }
-    for (const tool_output &o : outputs)
-        if (tool_is_stream(o.path) && !tool_file_detail::write_stream(o.path, o.data, o.size, err)) return undo();
     return true;
 }
 

@@ -18,6 +18,7 @@
 #include "sprites.h"
 #include "tools/common/file_io.h"
 #include "tests/common/emulator.h"
+#include "tests/common/scratch_dir.h"
 
 #include "out.h"
 
@@ -302,6 +303,25 @@ TEST(CommittedAtlas, CompiledTableMatches) {
         EXPECT_STREQ(f.source_name, r.name);
         expect_geometry(f, r);
     }
+}
+
+// The tools write several outputs at once (an atlas and its header, a
+// folder of sprites): a stream among them that fails leaves every file as
+// it was, whether it existed or not, and no temporary file behind.
+TEST(ToolWriteFiles, AFailedStreamLeavesEveryFileAsItWas) {
+    scratch_dir dir;
+    std::ofstream("old.txt") << "old";
+    const std::string fresh = "new";
+    for (const char *file : {"old.txt", "fresh.txt"}) {
+        std::string err;
+        EXPECT_FALSE(tool_write_files({{file, fresh.data(), fresh.size()}, {"/dev/full", "x", 1}}, {}, err)) << file;
+        EXPECT_NE(err.find("/dev/full"), std::string::npos) << err;
+    }
+    std::vector<unsigned char> bytes;
+    std::string err;
+    ASSERT_TRUE(tool_read_file("old.txt", bytes, err)) << err;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old");
+    EXPECT_EQ(scratch_dir::entries("."), std::vector<std::string>{"old.txt"});
 }
 
 TEST(Regeneration, AtlasAndHeaderGiveTheCommittedBytes) {
