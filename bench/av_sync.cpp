@@ -10,6 +10,8 @@
 //       module) and when the picture switches scene around that moment, and
 //       prints the picture-minus-sound offsets, their median and every
 //       drop-out (a gap or a jump in the recorded sound).
+#include "tools/common/file_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -73,18 +75,15 @@ int stamp(const char *audio_path, const char *times_path) {
     return 0;
 }
 
-bool read_file(const std::string &path, std::vector<char> &data) {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    char chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
-    fclose(f);
-    return true;
+bool read_file(const std::string &path, std::vector<unsigned char> &data) {
+    std::string err;
+    if (tool_read_file(path, data, err)) return true;
+    fprintf(stderr, "av_sync: %s\n", err.c_str());
+    return false;
 }
 
 // Stereo frames as one 32-bit word each: equal words are equal samples.
-std::vector<uint32_t> frames_of(const char *bytes, size_t size) {
+std::vector<uint32_t> frames_of(const unsigned char *bytes, size_t size) {
     std::vector<uint32_t> out(size / 4);
     if (!out.empty()) memcpy(out.data(), bytes, out.size() * 4);
     return out;
@@ -92,7 +91,7 @@ std::vector<uint32_t> frames_of(const char *bytes, size_t size) {
 
 // The data of a canonical WAV file (after the "data" chunk header).
 bool wav_frames(const std::string &path, std::vector<uint32_t> &out) {
-    std::vector<char> data;
+    std::vector<unsigned char> data;
     if (!read_file(path, data)) return false;
     for (size_t i = 12; i + 8 <= data.size();) {
         uint32_t size;
@@ -125,7 +124,7 @@ struct options {
     std::string ref, audio, audio_times, video, video_log;
     int width = 0, height = 0;
     unsigned rate = 48000;
-    uint64_t position_samples = 368640;  // omber: 64 rows of 0.12 s
+    uint64_t position_samples = 0;  // 0: omber's, 64 rows of 0.12 s at the rate
     std::vector<int> positions{1, 2, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15, 16, 17, 20};
     double until_ms = 1e300;  // the intro was stopped then: later gaps are not drop-outs
 };
@@ -138,7 +137,7 @@ double median(std::vector<double> v) {
 
 int analyse(const options &o) {
     std::vector<uint32_t> ref, rec;
-    std::vector<char> raw;
+    std::vector<unsigned char> raw;
     if (!wav_frames(o.ref, ref)) {
         fprintf(stderr, "av_sync: cannot read the rendering %s\n", o.ref.c_str());
         return 1;
@@ -230,7 +229,7 @@ int analyse(const options &o) {
     // of each grab. A new scene (other boxes, often another background)
     // changes far more of the picture at once than spinning boxes or a
     // revealed box do.
-    std::vector<char> video;
+    std::vector<unsigned char> video;
     if (!read_file(o.video, video) || o.width <= 0 || o.height <= 0) {
         fprintf(stderr, "av_sync: cannot read the grabbed frames %s\n", o.video.c_str());
         return 1;
@@ -256,8 +255,7 @@ int analyse(const options &o) {
     }
     std::vector<double> change(frames, 0.0);
     for (size_t f = 1; f < frames; f++) {
-        const unsigned char *a = reinterpret_cast<const unsigned char *>(&video[(f - 1) * frame_bytes]);
-        const unsigned char *b = reinterpret_cast<const unsigned char *>(&video[f * frame_bytes]);
+        const unsigned char *a = &video[(f - 1) * frame_bytes], *b = &video[f * frame_bytes];
         uint64_t sum = 0;
         for (size_t i = 0; i < frame_bytes; i++) sum += static_cast<uint64_t>(std::abs(a[i] - b[i]));
         change[f] = static_cast<double>(sum) / static_cast<double>(frame_bytes);
@@ -376,6 +374,7 @@ int main(int argc, char **argv) {
             fprintf(stderr, "%s", usage);
             return 2;
         }
+        if (o.position_samples == 0) o.position_samples = uint64_t{o.rate} * 768 / 100;
         return analyse(o);
     }
     fputs(usage, stderr);

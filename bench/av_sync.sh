@@ -42,7 +42,7 @@ program=
 rate=48000
 while [ $# -gt 0 ]; do
   case $1 in
-    --build) build=$(cd "$2" && pwd); shift 2 ;;
+    --build) build=$(realpath -m "$2"); shift 2 ;;
     --program) program=$(realpath "$2"); shift 2 ;;
     --rate) rate=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
@@ -139,5 +139,4 @@ sleep 0.5
 echo "== picture against sound"
 "$av_sync" analyse --ref "$work/ref.wav" --audio "$work/audio.raw" --audio-times "$work/audio.times" \
   --video "$work/video.gray" --video-log "$work/ffmpeg.log" --size 80x45 --rate "$rate" \
-  --position-samples $((rate * 768 / 100)) \
   --until-ms "$stopped_ms"
