@@ -10,7 +10,6 @@
 #include <SDL.h>
 #include <GLES/gl.h>
 #include <benchmark/benchmark.h>
-#include <lodepng.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -66,7 +65,6 @@ void engine_frame(benchmark::State &state) {
             state.SkipWithError("cannot load out.png");
             return;
         }
-        dbx_frame[0].frameset = static_cast<uint32_t>(set);
         for (const sprite &s : scene) {
             dbx_drawbox_t *b = dbx_drawbox_create();
             b->visible = 1;
@@ -106,16 +104,15 @@ void sdl_frame(benchmark::State &state) {
             return;
         }
         SDL_RenderSetLogicalSize(renderer, logical_w, logical_h);
-        unsigned char *pixels = nullptr;
-        unsigned w = 0, h = 0;
-        if (lodepng_decode32_file(&pixels, &w, &h, "out.png") != 0) {
+        dbx_image_t *image = dbx_loadpng("out.png", nullptr, 0);
+        if (!image) {
             state.SkipWithError("cannot load out.png");
             return;
         }
-        atlas = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STATIC, static_cast<int>(w),
-                                  static_cast<int>(h));
-        SDL_UpdateTexture(atlas, nullptr, pixels, static_cast<int>(w * 4));
-        free(pixels);
+        atlas = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STATIC,
+                                  static_cast<int>(image->width), static_cast<int>(image->height));
+        SDL_UpdateTexture(atlas, nullptr, dbx_image_pixels(image), static_cast<int>(image->width * 4));
+        free(image);
         // Blended and filtered as the engine draws its atlas.
         SDL_SetTextureBlendMode(atlas, SDL_BLENDMODE_BLEND);
         SDL_SetTextureScaleMode(atlas, SDL_ScaleModeLinear);
