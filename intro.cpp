@@ -239,6 +239,10 @@ void intro_reset(void) {
     cursordb = &dbx_drawbox[DBX_MAX_DRAWBOXES - 1];
 }
 
+const char *intro_scene_name(void) {
+    return currentscene >= 0 && currentscene < SCENE_COUNT ? scenes[currentscene].name : "";
+}
+
 void switchscene(const char *name) {
     dbx_drawboxes = 0;
     extrareset();

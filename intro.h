@@ -23,6 +23,8 @@ extern int sound;
 
 void extrareset(void);
 void switchscene(const char *name);
+// The name of the scene showing, or "" before the first.
+const char *intro_scene_name(void);
 
 // The intro's state as the program starts: no current scene, the director,
 // beat reveal and song position at their start values, the animation table

@@ -108,7 +108,7 @@ const char capture_timeline_header[] = "frame,time_ms,position,row,beat,scene";
 void capture_timeline_row(char *line, size_t size) {
     const uint64_t n = capture_frame - 1;
     const uint64_t us = n * 1000000u / static_cast<uint64_t>(capture_fps);
-    const char *scene = currentscene >= 0 && currentscene < SCENE_COUNT ? scenes[currentscene].name : "";
+    const char *scene = intro_scene_name();
     snprintf(line, size, "%llu,%llu.%03llu,%d,%d,%u,%.20s", static_cast<unsigned long long>(n),
              static_cast<unsigned long long>(us / 1000), static_cast<unsigned long long>(us % 1000), xmtrack,
              xmrow, beatnow(), scene);

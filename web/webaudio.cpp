@@ -115,7 +115,7 @@ const xm_output *const xm_web_output = &web_output;
 // "heard" is the sample the song clock showed, "mixed" the samples mixed.
 extern "C" EMSCRIPTEN_KEEPALIVE const char *web_state(void) {
     static char line[320];
-    const char *scene = currentscene >= 0 && currentscene < SCENE_COUNT ? scenes[currentscene].name : "";
+    const char *scene = intro_scene_name();
     const int audio = xm_live == xm_web_output;
     snprintf(line, sizeof line,
              "{\"audio\":%d,\"rate\":%u,\"heard\":%lld,\"mixed\":%llu,\"track\":%d,\"row\":%d,\"tics\":%d,\"screen\":[%d,%d],\"left\":%d,\"scene\":\"%.20s\"}",
