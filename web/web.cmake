@@ -29,21 +29,22 @@ add_library(lodepng_web STATIC ${DBX_LODEPNG_SOURCE}/lodepng.cpp)
 target_include_directories(lodepng_web PUBLIC ${DBX_LODEPNG_SOURCE})
 target_compile_options(lodepng_web PRIVATE -w)
 
-# The engine, the shared loop and the intro, from the same sources as every
-# other build.
-add_executable(invitro-web
-  drawboxlib/drawboxlib.cpp drawboxlib/platforms/loop.cpp drawboxlib/platforms/common.cpp
-  drawboxlib/platforms/web.cpp
-  intro.cpp playxm.cpp boxart.cpp boxart_format.cpp
-  xmheard.cpp web/webaudio.cpp)
-target_include_directories(invitro-web PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(invitro-web PRIVATE mikmod_web lodepng_web)
+# What the native build finds installed: LodePNG for the engine, the
+# libmikmod that intro_app links, and an OpenGL ES library, which here is
+# emscripten's own (linked by default).
+add_library(lodepng_pkg INTERFACE)
+target_link_libraries(lodepng_pkg INTERFACE lodepng_web)
+add_library(PkgConfig::MIKMOD ALIAS mikmod_web)
+add_library(dbx_gles INTERFACE)
+# No tests or tools in a browser.
+set(BUILD_TESTING OFF)
+
+# The program: the web platform layer and Web Audio around intro_app, which
+# brings the engine and the intro, built as for every other platform.
+add_executable(invitro-web drawboxlib/platforms/web.cpp web/webaudio.cpp)
+target_link_libraries(invitro-web PRIVATE intro_app)
 set_target_properties(invitro-web PROPERTIES OUTPUT_NAME invitro SUFFIX .js
                       RUNTIME_OUTPUT_DIRECTORY ${DBX_WEB_SITE})
-# The same numbers as the native builds: no fused multiply-add.
-target_compile_options(invitro-web PRIVATE -ffp-contract=off)
-# The song plays through Web Audio, the only sound output here.
-target_compile_definitions(invitro-web PRIVATE DBX_WEB_AUDIO DBX_NO_PULSE DBX_NO_ALSA)
 target_link_options(invitro-web PRIVATE
   -sLEGACY_GL_EMULATION=1 -sALLOW_MEMORY_GROWTH=1
   "-sEXPORTED_FUNCTIONS=_main,_web_start"
