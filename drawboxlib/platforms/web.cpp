@@ -32,7 +32,6 @@ static const char stage_id[] = "#stage";  // the canvas's parent, what goes full
     fprintf(stderr, "%s: no WebGL context (%s failed, EGL error 0x%x)\n", dbx_application_title, step,
             static_cast<unsigned>(eglGetError()));
     EM_ASM({ if (Module.webFailed) Module.webFailed("This browser cannot show the intro: WebGL is not available."); });
-    emscripten_cancel_main_loop();
     exit(1);
 }
 
@@ -72,7 +71,6 @@ void dbx_platform_init_window(void) {
     if (context == EGL_NO_CONTEXT) no_webgl("eglCreateContext");
     if (!eglMakeCurrent(display, surface, surface, context)) no_webgl("eglMakeCurrent");
 
-    glViewport(0, 0, width, height);
     glClearColor(0.15f, 0.25f, 0.35f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     dbx_screen_width = width;
@@ -144,7 +142,6 @@ void dbx_platform_poll_input(void) {
     dbx_screen_width = width;
     dbx_screen_height = height;
     glDisable(GL_SCISSOR_TEST);
-    glViewport(0, 0, width, height);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     dbx_setviewport();
