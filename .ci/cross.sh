@@ -13,23 +13,7 @@ esac
 cd "$(dirname "$0")/.."
 export DEBIAN_FRONTEND=noninteractive
 
-packages=(g++-$triplet qemu-user-static)
-for p in libmikmod-dev liblodepng-dev libpulse-dev libasound2-dev libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri \
-         libsdl2-dev libcairo2-dev libgtest-dev libgmock-dev libbenchmark-dev; do
-  packages+=("$p:$arch")
-done
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-    dpkg --add-architecture "$arch"
-  fi
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/deps.sh --tests --arch "$arch" "g++-$triplet" qemu-user-static
 
 build=build-$arch
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$triplet.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -6,14 +6,8 @@ cd "$(dirname "$0")/.."
 export DEBIAN_FRONTEND=noninteractive
 echo "== web build"
 scripts/web.sh --build-only
-missing=()
-for p in chromium nodejs; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get -o DPkg::Lock::Timeout=900 update -qq
-  apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# The browser, and what the native reference frames below are built with.
+scripts/deps.sh --tests chromium nodejs
 
 # The native frames of the first three song positions, as PNG files (the
 # capture writes PNG frames when it finds no ffmpeg on the PATH).

@@ -3,10 +3,17 @@
 set -euo pipefail
 usage() {
   cat <<'USAGE'
-Usage: scripts/deps.sh [--tests]
+Usage: scripts/deps.sh [--tests] [--arch ARCH] [--only] [PACKAGE...]
 Installs the Debian packages that building and playing the intro needs. With
 --tests also those of the asset tools, the tests and the benchmarks
 (GoogleTest, Google Benchmark, cairo and the DejaVu fonts, openmpt123).
+  --arch ARCH   install the libraries for the Debian architecture ARCH (added
+                as a foreign architecture) instead of this machine's, for a
+                cross build; the build tools stay this machine's
+  --only        install only the PACKAGEs named
+  PACKAGE...    more packages to install (this machine's)
+Packages already installed are left alone; apt waits up to 15 minutes for
+another package manager to finish.
 USAGE
 }
 # Building and playing: invitro, invitro-capture (ffmpeg writes its video).
@@ -22,12 +29,33 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   openmpt123
 )
-case "${1:-}" in
-  "") ;;
-  --tests) packages+=("${test_packages[@]}") ;;
-  -h|--help) usage; exit 0 ;;
-  *) echo "scripts/deps.sh: unknown option \"$1\"" >&2; usage >&2; exit 2 ;;
-esac
+tests=0
+only=0
+arch=""
+extra=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --tests) tests=1 ;;
+    --only) only=1 ;;
+    --arch)
+      [ -n "${2:-}" ] || { echo "scripts/deps.sh: --arch needs an architecture" >&2; usage >&2; exit 2; }
+      arch=$2; shift ;;
+    -h|--help) usage; exit 0 ;;
+    -*) echo "scripts/deps.sh: unknown option \"$1\"" >&2; usage >&2; exit 2 ;;
+    *) extra+=("$1") ;;
+  esac
+  shift
+done
+[ "$tests" = 0 ] || packages+=("${test_packages[@]}")
+[ "$only" = 0 ] || packages=()
+# A cross build takes the libraries of its own architecture.
+if [ -n "$arch" ]; then
+  for i in "${!packages[@]}"; do
+    case "${packages[$i]}" in lib*) packages[$i]=${packages[$i]}:$arch ;; esac
+  done
+fi
+packages+=("${extra[@]}")
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -35,6 +63,12 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
+apt=($sudo apt-get -o DPkg::Lock::Timeout=900)
+if [ -n "$arch" ] && [ "$arch" != "$(dpkg --print-architecture)" ] &&
+   ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+  echo "Adding the foreign architecture $arch"
+  $sudo dpkg --add-architecture "$arch"
+fi
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${apt[@]}" update -qq
+DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

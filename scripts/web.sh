@@ -26,17 +26,7 @@ root=$PWD
 out=$root/build-web
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-apt_install() {
-  local missing=() p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
-  $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
-apt_install emscripten dpkg-dev cmake make python3 ca-certificates
+scripts/deps.sh --only emscripten dpkg-dev cmake make python3 ca-certificates
 
 # The sources of libmikmod and lodepng come from the Debian archive the
 # machine already uses: a deb-src entry beside its deb entries.
