@@ -46,8 +46,10 @@ if ! ls -d "$out"/src/libmikmod-*/ "$out"/src/lodepng-*/ >/dev/null 2>&1; then
   echo "Fetching the libmikmod and lodepng source packages into build-web/src"
   (cd "$out/src" && apt-get source -qq libmikmod lodepng 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
 fi
-mikmod_src=$(ls -d "$out"/src/libmikmod-*/ | head -1)
-lodepng_src=$(ls -d "$out"/src/lodepng-*/ | head -1)
+# The first folder a pattern names (the pattern itself when it names none).
+first() { echo "$1"; }
+mikmod_src=$(first "$out"/src/libmikmod-*/)
+lodepng_src=$(first "$out"/src/lodepng-*/)
 [ -f "$mikmod_src/include/mikmod.h" ] && [ -f "$lodepng_src/lodepng.cpp" ] || {
   echo "scripts/web.sh: the libmikmod and lodepng sources are not in build-web/src" >&2; exit 1; }
 
