@@ -10,9 +10,7 @@ cd "$(dirname "$0")/.."
 build=build-armv6
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-arm-linux-gnueabihf.cmake \
   -DCMAKE_BUILD_TYPE=Release -DDBX_TOOLS=OFF -DBUILD_TESTING=OFF -DCMAKE_CXX_FLAGS="-march=armv6+fp -marm" >/dev/null
-targets=(invitro invitro-headless invitro-rpi)
-[ -d capture ] && targets+=(invitro-capture)
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+cmake --build "$build" -j"$(nproc)" --target invitro invitro-headless invitro-rpi invitro-capture
 objects=$(find "$build" -name '*.o' -not -path '*/CMakeFiles/[0-9]*')
 [ -n "$objects" ] || { echo "no object files in $build" >&2; exit 1; }
 status=0

@@ -11,7 +11,7 @@ mkdir -p packages
 rm -f packages/*.deb
 for build in build "$@"; do
   [ "$build" = build ] || build=build-$build
-  (cd "$build" && cpack -G DEB >cpack.log 2>&1) || { tail -30 "$build/cpack.log"; exit 1; }
+  (cd "$build" && cpack >cpack.log 2>&1) || { tail -30 "$build/cpack.log"; exit 1; }
   cp "$build"/invitro_*.deb packages/
 done
 for deb in packages/*.deb; do
