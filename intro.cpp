@@ -22,6 +22,11 @@ int sound = 1;
 
 int ev_first, ev_max, ev_pace = 2, ev_beat1;
 
+// The song's ends the director has dealt with, and a new start of the
+// schedule waiting for the song to come back to its first position.
+static int ends_seen;
+static int restart_pending;
+
 // ---------------------------------------------------------------- beat reveal
 
 void evolve(void) {
@@ -234,6 +239,8 @@ void intro_reset(void) {
     ev_beat1 = 0;
     xmtrack = 0;
     xmrow = 0;
+    ends_seen = 0;
+    restart_pending = 0;
     extrareset();
     rseed = 12345;
     cursordb = &dbx_drawbox[DBX_MAX_DRAWBOXES - 1];
@@ -255,6 +262,40 @@ void switchscene(const char *name) {
     }
 }
 
+// DBX_LOOP=1: at its end the intro starts again from the top (a big screen
+// that shows invitations between competitions); 0 or unset: it ends.
+static int loop_setting(void) {
+    const char *value = getenv("DBX_LOOP");
+    if (!value || !strcmp(value, "0") || !*value) return 0;
+    if (!strcmp(value, "1")) return 1;
+    fprintf(stderr, "DBX_LOOP=%s: expected 0 or 1; the intro ends with its song\n", value);
+    return 0;
+}
+
+void intro_play_again(void) {
+    xm_restart();
+    restart_pending = 1;
+}
+
+// Once the song has been heard to its end the show is over: the program
+// ends (with status 0), or with the loop the schedule starts again from
+// "hello" when the song is back at its first position.
+static void follow_the_end(void) {
+    if (xm_song_ends != ends_seen) {
+        ends_seen = xm_song_ends;
+        if (!xm_loop) {
+            dbx_platform_end();
+            return;
+        }
+        restart_pending = 1;
+    }
+    if (restart_pending && xmtrack == 0) {
+        restart_pending = 0;
+        lasttrack = -2;
+        quit = 0;
+    }
+}
+
 int dbx_application_init(void) {
     dbx_fixed_width = 640;
     dbx_fixed_height = 360;
@@ -268,6 +309,7 @@ int dbx_application_init(void) {
         exit(1);
     }
     dbx_frame[0].frameset = static_cast<uint32_t>(set);
+    xm_loop = loop_setting();
     if (!sound) {
         xmtrack = -1;
         xmrow = 128;
@@ -297,6 +339,7 @@ static void run_schedule(void) {
 }
 
 int dbx_application_update(void) {
+    follow_the_end();
     for (;;) {
         run_schedule();
         int before = currentscene;

@@ -32,6 +32,9 @@ const char *intro_scene_name(void);
 // state is dbx_reset's; the music player's is left alone.
 void intro_reset(void);
 
+// After the song's end: the song and the schedule from the top again.
+void intro_play_again(void);
+
 // Beat reveal: within boxes ev_first..ev_max-1 one more box shows every
 // ev_pace beats, counted from the beat ev_beat1; then the cycle restarts.
 extern int ev_first, ev_max, ev_pace, ev_beat1;

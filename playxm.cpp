@@ -13,7 +13,7 @@
 #include "xmout.h"
 
 #include <cstdio>
-#include <ctime>
+#include <cstring>
 
 int xmplaying;
 MODULE *module;
@@ -23,7 +23,7 @@ int xm_silent;
 int xm_offline;
 void (*xm_advance)(void);
 const char *xm_filename = "omber.xm";
-uint64_t (*xm_clock)(void) = xm_monotonic_ms;
+uint64_t (*xm_clock)(void) = dbx_monotonic_ms;
 #ifdef DBX_NO_PULSE
 const xm_output *const xm_pulse_output = nullptr;
 #endif
@@ -38,61 +38,152 @@ const xm_output *xm_live;
 uint64_t xm_mixed;
 int64_t xm_clock_sample;
 
-static uint64_t silent_last_ms;  // the silent clock's last reading
-static uint64_t silent_ms;       // song time it has counted since the start
+int xm_loop;
+int xm_song_ends;
 
-uint64_t xm_monotonic_ms(void) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
+// The end of the song, as the mixer meets it: the sample where the song
+// ran out or came back to its first position, until that sample is heard
+// (-1: none pending). Without the loop the mixer then gives silence.
+static int64_t end_sample = -1;
+static int song_over;
+static int last_sngpos, last_patpos;  // where the mixer was at its last step
+
+// The silent clock: the song runs on xm_clock from the sample `silent_from`.
+static int64_t silent_from;
+static uint64_t silent_last_ms;  // its last reading of xm_clock
+static uint64_t silent_ms;       // song time it has counted since silent_from
+static uint64_t retry_ms;        // when an output is tried again
+
 static uint64_t fallback_start_ms;  // offline without a song: when the fallback clock began
 static uint64_t fallback_steps;     // and how often it has stepped since
 
-static unsigned int bytes_per_sample_frame(void) {
-    unsigned int bytes = (md_mode & DMODE_FLOAT) ? 4 : (md_mode & DMODE_16BITS) ? 2 : 1;
-    return (md_mode & DMODE_STEREO) ? bytes * 2 : bytes;
+// The song from the top, loaded afresh so that its tempo and volume start
+// as the song says. The song playing now stays if the file cannot be read.
+static int start_song_again(void) {
+    MODULE *fresh = Player_Load(const_cast<CHAR *>(xm_filename), 64, 0);
+    if (!fresh) return -1;
+    Player_Stop();
+    Player_Free(module);
+    module = fresh;
+    Player_Start(module);
+    last_sngpos = last_patpos = 0;
+    song_over = 0;
+    return 0;
 }
 
-// No sound device: mix as many samples as time has passed and throw them
-// away. The player advances inside the mixer, so positions and rows change
-// at the module's own tempo. A clock that goes back counts as no time, and
-// a jump forwards as one slow frame: neither makes the mixer run away.
-static void silent_advance(void) {
-    static SBYTE scratch[16384];
-    uint64_t now = xm_clock();
+void xm_restart(void) {
+    if (!module || xm_offline) return;
+    end_sample = -1;
+    start_song_again();
+}
+
+// After each step of the mixer: the song has ended when the player stops,
+// or when it comes back to its first row by itself (libmikmod may show the
+// new position already during the row that jumps). With the loop it goes on
+// from the top; without, everything mixed afterwards is silence.
+static void watch_for_the_end(void) {
+    const int pos = module->sngpos, row = module->patpos;
+    const bool back = pos == 0 && row == 0 && (last_sngpos != 0 || last_patpos != 0);
+    if (!song_over && end_sample < 0 && (!Player_Active() || back)) {
+        end_sample = static_cast<int64_t>(xm_mixed);
+        if (!xm_loop || (!Player_Active() && start_song_again() != 0)) song_over = 1;
+    }
+    last_sngpos = module->sngpos;
+    last_patpos = module->patpos;
+}
+
+// The listener has heard up to `sample`: the end is counted once it is heard.
+static void heard_up_to(int64_t sample) {
+    if (end_sample >= 0 && sample >= end_sample) {
+        end_sample = -1;
+        xm_song_ends++;
+    }
+}
+
+static void silent_start(int64_t from_sample, uint64_t now) {
+    silent_from = from_sample;
+    silent_ms = 0;
+    silent_last_ms = now;
+    retry_ms = now + XM_OUTPUT_RETRY_MS;
+}
+
+// The sample the silent clock has reached. A clock that goes back counts as
+// no time, and a jump forwards as one slow frame: neither makes the mixer
+// run away.
+static int64_t silent_now(void) {
+    const uint64_t now = xm_clock();
     uint64_t step = now > silent_last_ms ? now - silent_last_ms : 0;
     if (step > XM_SILENT_MAX_STEP_MS) step = XM_SILENT_MAX_STEP_MS;
     silent_last_ms = now;
     silent_ms += step;
-    uint64_t due = silent_ms * md_mixfreq / 1000;
-    unsigned int frame_bytes = bytes_per_sample_frame();
-    while (xm_mixed < due) {
-        uint64_t frames = due - xm_mixed;
-        uint64_t room = sizeof scratch / frame_bytes;
-        if (frames > room) frames = room;
-        VC_WriteBytes(scratch, static_cast<ULONG>(frames * frame_bytes));
-        xm_mixed += frames;
-    }
+    return silent_from + static_cast<int64_t>(silent_ms * md_mixfreq / 1000);
 }
 
-// Live: mixes in small steps and marks where each row begins, so the clock
-// knows the row of every sample to within a step (64 frames, about 1.3 ms).
+// Mixes in small steps and marks where each row begins, so the clock knows
+// the row of every sample to within a step (64 frames, about 1.3 ms).
 void xm_mix(int16_t *pcm, uint32_t frames) {
     while (frames > 0) {
         uint32_t n = frames < 64 ? frames : 64;
-        VC_WriteBytes(reinterpret_cast<SBYTE *>(pcm), n * 4u);
+        if (song_over)
+            memset(pcm, 0, n * 4u);
+        else
+            VC_WriteBytes(reinterpret_cast<SBYTE *>(pcm), n * 4u);
         xm_heard_mark(xm_mixed, static_cast<int16_t>(module->sngpos), static_cast<uint16_t>(module->patpos));
+        if (!song_over) watch_for_the_end();
         xm_mixed += n;
         pcm += n * 2;
         frames -= n;
     }
 }
 
-// The time of the last song clock reading, and of the swap after it.
+// Without sound: the mixer keeps up with the silent clock (throwing the
+// sound away) and the clock shows the row of the sample it has reached.
+// After a lost output the mixer is ahead of the clock by what that output
+// held; the history still knows those rows.
+static void silent_update(void) {
+    static int16_t scratch[4096 * 2];
+    const int64_t sample = silent_now();
+    while (static_cast<int64_t>(xm_mixed) < sample) {
+        const int64_t left = sample - static_cast<int64_t>(xm_mixed);
+        const uint32_t n = left < 4096 ? static_cast<uint32_t>(left) : 4096u;
+        xm_mix(scratch, n);
+    }
+    xm_clock_sample = sample;
+    xm_heard_at(sample, &xmtrack, &xmrow);
+    heard_up_to(sample);
+}
+
+// The live clock's state: the time of the last reading and of the swap
+// after it, the frame interval and the time from a reading to its swap
+// (both smoothed, in 1/16 ms), and how far the output had played when it
+// last moved on.
 static uint64_t read_ms, shown_ms;
+static int32_t frame_ms16, swap_ms16;
+static int64_t played_sample;
+static uint64_t played_ms;
 
 static void frame_shown(void) { shown_ms = xm_clock(); }
+
+static void live_start(uint64_t now) {
+    read_ms = shown_ms = 0;
+    frame_ms16 = 16 * 16;
+    swap_ms16 = 0;
+    played_sample = -1;
+    played_ms = now;
+    dbx_frame_shown = frame_shown;
+}
+
+// The output failed: the show goes on silently from the sample the clock
+// showed last, at the moment it showed it, so nothing jumps.
+static void lose_output(void) {
+    xm_live->close();
+    xm_live = nullptr;
+    xm_silent = 1;
+    dbx_frame_shown = nullptr;
+    silent_start(xm_clock_sample, read_ms != 0 ? read_ms : xm_clock());
+    fputs("The sound output stopped; the show goes on silently, and the music comes back when an output opens.\n",
+          stderr);
+}
 
 // Once per frame: top the output up to what it takes, then show the row
 // that will be heard while the picture drawn from this reading is on
@@ -104,28 +195,40 @@ static void frame_shown(void) { shown_ms = xm_clock(); }
 // delay that DBX_AV_OFFSET_MS gives.
 static void live_update(void) {
     static int16_t pcm[4096 * 2];
-    static int32_t frame_ms16 = 16 * 16;  // the frame interval, smoothed, in 1/16 ms
-    static int32_t swap_ms16 = 0;         // from a reading to its pass's swap, the same
     for (uint32_t room = xm_live->room(); room > 0;) {
         uint32_t n = room < 4096 ? room : 4096;
         xm_mix(pcm, n);
         xm_live->write(pcm, n);
         room -= n;
     }
-    uint64_t now = xm_clock();
+    const uint64_t now = xm_clock();
+    if (xm_live->failed()) {
+        lose_output();
+        return;
+    }
     if (read_ms != 0 && now > read_ms && now - read_ms <= 100)
         frame_ms16 += (static_cast<int32_t>(now - read_ms) * 16 - frame_ms16) / 8;
     if (read_ms != 0 && shown_ms >= read_ms && shown_ms <= now && shown_ms - read_ms <= 100)
         swap_ms16 += (static_cast<int32_t>(shown_ms - read_ms) * 16 - swap_ms16) / 8;
+    const int64_t delay = xm_live->delay();
+    const int64_t played = delay < 0 ? -1 : static_cast<int64_t>(xm_mixed) - delay;
+    if (played > played_sample) {
+        played_sample = played;
+        played_ms = now;
+    } else if (now > played_ms && now - played_ms > XM_OUTPUT_STALL_MS) {
+        lose_output();  // read_ms is still the last reading's time
+        return;
+    }
     read_ms = now;
-    int64_t delay = xm_live->delay();
     if (delay < 0) return;  // not known yet: the clock waits
     int32_t tick16 = dbx_ticsize * 16, tick_wait16 = 0;  // a pass without a tick waits a frame more
     if (tick16 > frame_ms16) tick_wait16 = frame_ms16 * (tick16 - frame_ms16) / tick16;
-    int64_t ahead_ms = (frame_ms16 * 3 / 2 + tick_wait16 + swap_ms16) / 16 + dbx_av_offset_ms;
-    int64_t heard = static_cast<int64_t>(xm_mixed) - delay + ahead_ms * md_mixfreq / 1000;
+    const int64_t ahead_ms =
+        static_cast<int64_t>((frame_ms16 * 3 / 2 + tick_wait16 + swap_ms16) / 16) + static_cast<int64_t>(dbx_av_offset_ms);
+    const int64_t heard = played + ahead_ms * static_cast<int64_t>(md_mixfreq) / 1000;
     xm_clock_sample = heard;
     xm_heard_at(heard, &xmtrack, &xmrow);
+    heard_up_to(played);
 }
 
 static int init_nosound(void) {
@@ -134,17 +237,32 @@ static int init_nosound(void) {
     return 0;
 }
 
-// The first output that opens plays the music, at its rate.
+// The first output that opens at the mixer's rate plays the music.
 static const xm_output *open_output(void) {
     for (const xm_output *out : xm_outputs) {
-        unsigned rate = 48000;
+        unsigned rate = md_mixfreq;
         if (!out) continue;
         if (out->open(&rate) != 0) continue;
-        md_mixfreq = static_cast<UWORD>(rate);
-        md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS) & ~DMODE_FLOAT);
-        return out;
+        if (rate == md_mixfreq) return out;
+        out->close();
     }
     return nullptr;
+}
+
+// Without sound, every few seconds: an output that opens takes over with
+// the sound from the sample the show has reached, and the clock follows
+// the speaker again.
+static void retry_output(void) {
+    const uint64_t now = xm_clock();
+    if (now < retry_ms) return;
+    retry_ms = now + XM_OUTPUT_RETRY_MS;
+    // The mixer must not be ahead of the show, or the sound would be.
+    if (static_cast<int64_t>(xm_mixed) > xm_clock_sample) return;
+    xm_live = open_output();
+    if (!xm_live) return;
+    xm_silent = 0;
+    live_start(now);
+    fputs("The sound is back.\n", stderr);
 }
 
 int playxm(void) {
@@ -161,11 +279,19 @@ int playxm(void) {
         registered = true;
     }
     md_mode |= DMODE_SOFT_MUSIC;
+    end_sample = -1;
+    song_over = 0;
+    last_sngpos = last_patpos = 0;
+    if (!xm_advance) {
+        // Mixed here, the sound is 16-bit stereo at one rate for the whole
+        // run, so an output that opens later can take over.
+        md_mixfreq = 48000;
+        md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS) & ~DMODE_FLOAT);
+    }
     if (!xm_offline) {
         xm_live = open_output();
         if (xm_live) {
-            read_ms = shown_ms = 0;
-            dbx_frame_shown = frame_shown;
+            live_start(xm_clock());
         } else {
             fputs("Failed to load mikmod drivers.\n", stderr);
             // Keep the show in time without a sound device.
@@ -177,8 +303,7 @@ int playxm(void) {
     module = Player_Load(const_cast<CHAR *>(xm_filename), 64, 0);
     if (module) {
         Player_Start(module);
-        silent_last_ms = xm_clock();
-        silent_ms = 0;
+        silent_start(0, xm_clock());
         xm_mixed = 0;
         xm_clock_sample = 0;
         xm_heard_reset();
@@ -189,6 +314,35 @@ int playxm(void) {
         fallback_steps = 0;
     }
     return result;
+}
+
+void xm_reset(void) {
+    if (module) {
+        Player_Stop();
+        Player_Free(module);
+    }
+    if (xmplaying) MikMod_Exit();
+    if (xm_live) xm_live->close();
+    if (dbx_frame_shown == frame_shown) dbx_frame_shown = nullptr;
+    module = nullptr;
+    xmplaying = 0;
+    xmtrack = xmrow = 0;
+    xm_silent = xm_offline = 0;
+    xm_advance = nullptr;
+    xm_live = nullptr;
+    xm_mixed = 0;
+    xm_clock_sample = 0;
+    xm_loop = xm_song_ends = 0;
+    end_sample = -1;
+    song_over = last_sngpos = last_patpos = 0;
+    silent_from = 0;
+    silent_last_ms = silent_ms = retry_ms = 0;
+    fallback_start_ms = fallback_steps = 0;
+    read_ms = shown_ms = 0;
+    frame_ms16 = swap_ms16 = 0;
+    played_sample = -1;
+    played_ms = 0;
+    xm_heard_reset();
 }
 
 int xmupdate(void) {
@@ -204,20 +358,19 @@ int xmupdate(void) {
         }
         return 0;
     }
-    if (xm_live) {
-        // The output is fed to the end and beyond (silence once the song
-        // has stopped), so it never runs dry.
-        live_update();
+    if (xm_offline && xm_advance) {
+        if (Player_Active()) xm_advance();
+        xmrow = static_cast<int>(static_cast<uint16_t>(module->patpos));
+        xmtrack = static_cast<int>(static_cast<int16_t>(module->sngpos));
         return 0;
     }
-    if (Player_Active()) {
-        if (xm_advance)
-            xm_advance();
-        else
-            silent_advance();
-    }
-    xmrow = static_cast<int>(static_cast<uint16_t>(module->patpos));
-    xmtrack = static_cast<int>(static_cast<int16_t>(module->sngpos));
+    // The output is fed to the end and beyond (silence once the song has
+    // stopped), so it never runs dry. One that fails hands the clock to the
+    // silent clock in the same frame.
+    if (xm_live) live_update();
+    if (xm_live) return 0;
+    silent_update();
+    if (!xm_offline) retry_output();
     return 0;
 }
 

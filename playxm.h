@@ -13,32 +13,38 @@ extern MODULE *module;
 
 int playxm(void);
 int xmupdate(void);
+// The player and the song clock as a fresh program has them: the song
+// stopped and let go, no output, every clock and count at its start. The
+// outputs tried (xm_outputs), xm_clock and xm_filename are left alone.
+void xm_reset(void);
 
 // Without a sound device the player is still advanced by mixing into a
 // scratch buffer, so the song clock keeps the song's own timing.
 extern int xm_silent;
 
 // The song clock's own time source in milliseconds (the silent clock, and
-// the frame timing of the live one): a monotonic clock, so a change of the
-// wall clock neither stops the song nor skips it ahead. Tests point it at a
-// clock of their own. A frame never counts for more than
+// the frame timing of the live one): the engine's monotonic clock, so a
+// change of the wall clock neither stops the song nor skips it ahead. Tests
+// point it at a clock of their own. A frame never counts for more than
 // XM_SILENT_MAX_STEP_MS of silent song.
 extern uint64_t (*xm_clock)(void);
-uint64_t xm_monotonic_ms(void);
 enum { XM_SILENT_MAX_STEP_MS = 1000 };
 
 // Sample frames mixed since the song started.
 extern uint64_t xm_mixed;
 
 // Live sound: the outputs tried in order (null entries, outputs this build
-// lacks, are passed over), and the one that opened (null when silent or
-// offline).
+// lacks, are passed over), and the one playing (null when silent or
+// offline). An output that fails is closed and the show goes on silently
+// (xm_silent) from the sample it had reached; every XM_OUTPUT_RETRY_MS the
+// outputs are tried again.
 struct xm_output;
 extern const xm_output *xm_outputs[4];
 extern const xm_output *xm_live;
 
 // Mixes the next `frames` stereo frames (16-bit) into `pcm`, marking in the
-// heard history (xmheard.h) where each row begins.
+// heard history (xmheard.h) where each row begins and noting where the song
+// ends (silence after that, unless xm_loop starts it again).
 void xm_mix(int16_t *pcm, uint32_t frames);
 
 // Set before the first frame by an offline renderer: only the no-sound

@@ -19,6 +19,13 @@ struct xm_output {
     // Sample frames between the last one written and the one heard now, or
     // -1 while the output cannot tell yet.
     int64_t (*delay)(void);
+    // Non-zero once the output has stopped playing for good: its server
+    // went away, its device was unplugged or switched off, or (in a
+    // browser) it never started. Asked after room() every frame.
+    int (*failed)(void);
+    // Lets go of everything the output holds, so that open() can be tried
+    // again later.
+    void (*close)(void);
 };
 
 // PulseAudio (also PipeWire's pulse server) where a server runs, else ALSA's
@@ -34,5 +41,11 @@ extern const xm_output *const xm_web_output;
 // without the sound running dry. The song clock takes the whole delay into
 // account, so queueing more never moves the picture against the sound.
 enum { XM_OUTPUT_AHEAD_MS = 1000 };
+
+// An output whose heard sample has not moved for this long has stalled
+// (a server that hangs, a device that takes nothing) and counts as failed.
+enum { XM_OUTPUT_STALL_MS = 2000 };
+// Without sound, an output is tried again this often.
+enum { XM_OUTPUT_RETRY_MS = 3000 };
 
 #endif

@@ -6,6 +6,7 @@
 #include <alsa/asoundlib.h>
 
 static snd_pcm_t *pcm;
+static bool lost;  // an error that starting again did not mend
 
 static int alsa_open(unsigned *rate) {
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return -1;
@@ -17,14 +18,24 @@ static int alsa_open(unsigned *rate) {
         pcm = nullptr;
         return -1;
     }
+    lost = false;
     return 0;
 }
 
+static void alsa_close(void) {
+    if (pcm) snd_pcm_close(pcm);
+    pcm = nullptr;
+}
+
 // An output that ran dry is started again: the sound has a gap, the song
-// clock stays right since the delay is asked for afresh.
-static void recover(int error) { snd_pcm_recover(pcm, error, 1); }
+// clock stays right since the delay is asked for afresh. A device that has
+// gone (unplugged, an HDMI screen switched off) cannot be started again.
+static void recover(int error) {
+    if (snd_pcm_recover(pcm, error, 1) < 0) lost = true;
+}
 
 static uint32_t alsa_room(void) {
+    if (!pcm || lost) return 0;
     snd_pcm_sframes_t n = snd_pcm_avail(pcm);
     if (n < 0) {
         recover(static_cast<int>(n));
@@ -48,9 +59,13 @@ static void alsa_write(const int16_t *samples, uint32_t frames) {
 
 static int64_t alsa_delay(void) {
     snd_pcm_sframes_t frames = 0;
-    if (snd_pcm_delay(pcm, &frames) < 0) return -1;
+    if (!pcm || lost || snd_pcm_delay(pcm, &frames) < 0) return -1;
     return frames < 0 ? 0 : frames;
 }
 
-static const xm_output alsa = {alsa_open, alsa_room, alsa_write, alsa_delay};
+static int alsa_failed(void) {
+    return !pcm || lost || snd_pcm_state(pcm) == SND_PCM_STATE_DISCONNECTED;
+}
+
+static const xm_output alsa = {alsa_open, alsa_room, alsa_write, alsa_delay, alsa_failed, alsa_close};
 const xm_output *const xm_alsa_output = &alsa;

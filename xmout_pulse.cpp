@@ -90,6 +90,7 @@ static int pulse_open(unsigned *rate) {
 // Every frame asks the server where playback is (the answer comes by the
 // next frame), so the delay is never more than a frame or two old.
 static uint32_t pulse_room(void) {
+    if (!stream) return 0;
     run_pending();
     if (pa_stream_get_state(stream) != PA_STREAM_READY) return 0;
     if (!timing || pa_operation_get_state(timing) != PA_OPERATION_RUNNING) {
@@ -109,6 +110,7 @@ static void pulse_write(const int16_t *pcm, uint32_t frames) {
 // server's report is stamped on the same wall clock as ours (a local
 // connection), so its age is known.
 static int64_t pulse_delay(void) {
+    if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY) return -1;
     const pa_timing_info *t = pa_stream_get_timing_info(stream);
     if (!t || t->read_index_corrupt || t->read_index < 0) return -1;
     const int64_t rate = stream_rate;
@@ -124,5 +126,11 @@ static int64_t pulse_delay(void) {
     return delay < 0 ? 0 : delay;
 }
 
-static const xm_output pulse = {pulse_open, pulse_room, pulse_write, pulse_delay};
+// The server went away (killed, restarted) or dropped the stream.
+static int pulse_failed(void) {
+    if (!context || !stream) return 1;
+    return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+}
+
+static const xm_output pulse = {pulse_open, pulse_room, pulse_write, pulse_delay, pulse_failed, close_all};
 const xm_output *const xm_pulse_output = &pulse;

@@ -136,7 +136,7 @@ void dbx_init(void);
 void dbx_setviewport(void);
 // The engine's state as a fresh program has it: empty pools
 // and event queue, no reuse of released boxes, the display, configuration,
-// viewport and pointer globals 0, the tick clock on the wall clock with its
+// viewport and pointer globals 0, the tick clock on the monotonic clock with its
 // 25 ms tick, to be restarted. Touches neither GL nor the environment.
 void dbx_reset(void);
 void dbx_render_to_screen(void);
@@ -151,10 +151,12 @@ unsigned int dbx_render_build(float atlas_size);
 extern int32_t dbx_ticsize;  // milliseconds per tick
 extern int32_t dbx_tics;     // ticks since the clock was restarted
 
-// The time source of the tick clock in milliseconds. Defaults to the wall
-// clock; an offline renderer or a test points it at a clock of its own.
+// The time source of the tick clock in milliseconds. Defaults to the
+// monotonic clock, which a change of the wall clock (NTP setting a Pi's time
+// while the show runs) does not move; an offline renderer or a test points
+// it at a clock of its own.
 extern uint64_t (*dbx_platform_clock)(void);
-uint64_t dbx_wallclock_ms(void);
+uint64_t dbx_monotonic_ms(void);
 int dbx_platform_ticready(int restart);
 
 // ---------------------------------------------------------------- platform
@@ -186,6 +188,13 @@ extern int32_t dbx_platform_unpaced;
 // this hook rather than drawing the same picture again. Returns 0 when the
 // frame was kept, -1 when there is none to keep (the pass then draws).
 extern int (*dbx_platform_keep)(void);
+
+// The show is over: the application has nothing more to show. The process
+// ends with status 0 (exit handlers give a console its screen back), unless
+// the layer cannot end its process and sets dbx_platform_finish (the web
+// page, which offers to play again).
+void dbx_platform_end(void);
+extern void (*dbx_platform_finish)(void);
 
 // Each platform layer provides:
 void dbx_platform_init_window(void);

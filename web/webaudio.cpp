@@ -78,9 +78,37 @@ EM_JS(double, web_audio_delay, (), {
     return Math.max(0, Math.round((w.next - t) * a.sampleRate));
 });
 
+// Whether the context plays: it must be running and its time must move. A
+// browser without a sound device may leave it suspended, or running with a
+// clock that stands still; a second after the start the page gets its
+// "no sound" note and the show goes on silently. A page cannot get another
+// device, so a failed output does not open again.
+EM_JS(int, web_audio_failed, (), {
+    var a = Module.audio;
+    if (!a || Module.webAudioFailed) return 1;
+    var now = performance.now();
+    var watch = Module.webAudioWatch;
+    if (!watch) watch = Module.webAudioWatch = { since: now, time: a.currentTime };
+    if (a.state === 'running' && a.currentTime !== watch.time) {
+        watch.since = now;
+        watch.time = a.currentTime;
+        return 0;
+    }
+    if (now - watch.since <= 1000) return 0;
+    Module.webAudioFailed = true;
+    if (Module.webNoSound) Module.webNoSound();
+    return 1;
+});
+
+EM_JS(void, web_audio_close, (), {
+    Module.webAudio = null;
+    Module.webAudioWatch = null;
+});
+
 // ---------------------------------------------------------------- the output
 
 static int web_open(unsigned *rate) {
+    if (EM_ASM_INT({ return Module.webAudioFailed ? 1 : 0; })) return -1;
     const int r = web_audio_rate();
     if (r <= 0 || r > 65535) return -1;  // no Web Audio, or more than the mixer's rate holds
     *rate = static_cast<unsigned>(r);
@@ -106,7 +134,7 @@ static void web_write(const int16_t *pcm, uint32_t frames) {
 
 static int64_t web_delay(void) { return static_cast<int64_t>(web_audio_delay()); }
 
-static const xm_output web_output = {web_open, web_room, web_write, web_delay};
+static const xm_output web_output = {web_open, web_room, web_write, web_delay, web_audio_failed, web_audio_close};
 const xm_output *const xm_web_output = &web_output;
 
 // ---------------------------------------------------------------- for the page and its test
@@ -125,6 +153,9 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char *web_state(void) {
              static_cast<int>(dbx_viewport_left), scene);
     return line;
 }
+
+// The "play again" button at the end of the show.
+extern "C" EMSCRIPTEN_KEEPALIVE void web_play_again(void) { intro_play_again(); }
 
 // The sample at which song position TRACK began, or -1.
 extern "C" EMSCRIPTEN_KEEPALIVE double web_position_start(int track) {

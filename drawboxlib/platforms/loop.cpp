@@ -3,10 +3,11 @@
 // offline rendering) the time source differ between platforms.
 #include "../drawboxlib.h"
 
-#include <sys/timeb.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 int32_t dbx_ticsize = 25;
 int32_t dbx_tics;
@@ -14,17 +15,18 @@ int32_t dtmp_mousex, dtmp_mousey, dtmp_mousedown;
 
 static uint64_t ts_next;  // the next tick is due once the time is past this
 
-uint64_t dbx_wallclock_ms(void) {
-    struct timeb now;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    ftime(&now);
-#pragma GCC diagnostic pop
-    return static_cast<uint64_t>(now.time) * 1000u + now.millitm;
+// Milliseconds since some fixed moment (the machine's boot). Unlike the
+// wall clock it never steps: a Pi without a real-time clock boots with a
+// stale time that NTP later sets, often while the show is running.
+uint64_t dbx_monotonic_ms(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-uint64_t (*dbx_platform_clock)(void) = dbx_wallclock_ms;
+uint64_t (*dbx_platform_clock)(void) = dbx_monotonic_ms;
 void (*dbx_frame_shown)(void);
+void (*dbx_platform_finish)(void);
 int (*dbx_platform_keep)(void);
 
 // Tick boundaries are fixed by the restart: a late pass catches up one tick
@@ -44,16 +46,23 @@ int dbx_platform_ticready(int restart) {
     return 0;
 }
 
-// A layer that nothing paces: on the wall clock the pass sleeps until the
+// A layer that nothing paces: on the real clock the pass sleeps until the
 // next tick is due (at most one tick's length) instead of spinning. Another
 // time source is never waited for.
 static void wait_for_tick(void) {
-    if (dbx_platform_clock != dbx_wallclock_ms) return;
-    const uint64_t now = dbx_wallclock_ms(), due = ts_next + 1;
+    if (dbx_platform_clock != dbx_monotonic_ms) return;
+    const uint64_t now = dbx_monotonic_ms(), due = ts_next + 1;
     if (due <= now) return;
     const uint64_t most = dbx_ticsize > 0 ? static_cast<uint64_t>(dbx_ticsize) : 1;
     const uint64_t wait = due - now < most ? due - now : most;
     usleep(static_cast<useconds_t>(wait * 1000));
+}
+
+void dbx_platform_end(void) {
+    if (dbx_platform_finish)
+        dbx_platform_finish();
+    else
+        exit(0);
 }
 
 void dbx_platform_start(void) {
@@ -100,9 +109,10 @@ void dbx_reset(void) {
     dbx_alphamode = 0;
     dbx_platform_unpaced = 0;
     dbx_platform_keep = nullptr;
+    dbx_platform_finish = nullptr;
     dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
     dbx_ticsize = 25;
     dbx_tics = 0;
-    dbx_platform_clock = dbx_wallclock_ms;
+    dbx_platform_clock = dbx_monotonic_ms;
     ts_next = 0;
 }

@@ -48,7 +48,14 @@ static void fit_canvas(int *width, int *height) {
     emscripten_set_canvas_element_size(canvas_id, *width, *height);
 }
 
+// A page cannot end its process: at the end of the show it keeps the last
+// picture and offers to play again.
+static void web_finish(void) {
+    EM_ASM({ if (Module.webEnded) Module.webEnded(); });
+}
+
 void dbx_platform_init_window(void) {
+    dbx_platform_finish = web_finish;
     int width, height;
     fit_canvas(&width, &height);
 

@@ -76,6 +76,11 @@ bool ffmpeg_available(void) { return system("ffmpeg -version >/dev/null 2>&1") =
 
 run_result run_capture(const std::string &dir, const std::vector<std::string> &arguments,
                        const std::string &path_env, const std::function<void(int)> &meanwhile) {
+    return run_program(CAPTURE_PROGRAM, dir, arguments, path_env, meanwhile);
+}
+
+run_result run_program(const std::string &program, const std::string &dir, const std::vector<std::string> &arguments,
+                       const std::string &path_env, const std::function<void(int)> &meanwhile) {
     scratch_dir logs;
     const std::string out = logs / "stdout", err = logs / "stderr";
     pid_t pid = fork();
@@ -87,7 +92,7 @@ run_result run_capture(const std::string &dir, const std::vector<std::string> &a
         dup2(o, 1);
         dup2(e, 2);
         if (!path_env.empty()) setenv("PATH", path_env.c_str(), 1);
-        std::vector<std::string> words = emulated_argv(CAPTURE_PROGRAM);
+        std::vector<std::string> words = emulated_argv(program);
         words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<char *> argv;
         for (std::string &w : words) argv.push_back(&w[0]);

@@ -26,6 +26,10 @@ struct run_result {
 run_result run_capture(const std::string &dir, const std::vector<std::string> &arguments,
                        const std::string &path_env = "", const std::function<void(int)> &meanwhile = {});
 
+// The same for any program of the build.
+run_result run_program(const std::string &program, const std::string &dir, const std::vector<std::string> &arguments,
+                       const std::string &path_env = "", const std::function<void(int)> &meanwhile = {});
+
 std::string read_file(const std::string &path);
 std::vector<std::string> list_dir(const std::string &dir);  // sorted names
 bool ffmpeg_available(void);

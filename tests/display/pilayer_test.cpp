@@ -263,7 +263,7 @@ TEST_F(PiLayer, ButtonCodeLastsUntilTheNextUpdate) {
     EXPECT_EQ(app_mousedown_seen, 3);
     EXPECT_EQ(dtmp_mousedown, 0);
 
-    dbx_platform_clock = dbx_wallclock_ms;
+    dbx_platform_clock = dbx_monotonic_ms;
     dbx_rawmouse_reset(-1);
     close(fds[0]);
     close(fds[1]);

@@ -190,3 +190,42 @@ TEST_F(Director, SilentClockDrivesTheScheduleAt129FramesPerPosition) {
 }
 
 }  // namespace
+
+namespace {
+
+int finished;
+void count_finish(void) { finished++; }
+
+// The song heard to its end ends the show (through the layer's end); with
+// the loop the schedule starts again from "hello" once the song is back at
+// its first position, and the second lap switches the same scenes again.
+TEST_F(Director, TheSongsEndEndsTheShowOrStartsItAgain) {
+    const struct {
+        int loop;
+        int finished;
+    } cases[] = {{0, 1}, {1, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.loop ? "loop" : "no loop");
+        intro_reset();
+        finished = 0;
+        dbx_platform_finish = count_finish;
+        xm_loop = c.loop;
+        for (int p = 0; p <= 20; p++) pass_at(p);
+        ASSERT_EQ(currentscene, scene_index("hal2"));
+        xm_song_ends++;
+        EXPECT_FALSE(pass_at(20));  // the clock may still show the last position
+        EXPECT_EQ(finished, c.finished);
+        if (!c.loop) continue;
+        EXPECT_TRUE(pass_at(0));
+        EXPECT_EQ(currentscene, scene_index("hello"));
+        EXPECT_TRUE(pass_at(1));
+        EXPECT_EQ(currentscene, scene_index("fade"));
+        EXPECT_FALSE(pass_at(0));  // a song that goes back otherwise still holds the schedule
+        EXPECT_EQ(currentscene, scene_index("fade"));
+    }
+    xm_loop = 0;
+    xm_song_ends = 0;
+    dbx_platform_finish = nullptr;
+}
+
+}  // namespace

@@ -16,16 +16,18 @@ namespace {
 uint64_t fake_now;
 uint64_t fake_clock() { return fake_now; }
 
-// Three 64-row patterns at speed 6, 125 BPM: a row lasts 120 ms.
-std::vector<uint8_t> tiny_module_bytes() {
+// 64-row patterns at speed 6, 125 BPM: a row lasts 120 ms. A song that
+// jumps back ends its last pattern with a jump to position 0.
+std::vector<uint8_t> tiny_module_bytes(int positions = 3, bool jumps_back = false) {
     XmModule song;
     song.name = "clock test";
     song.channels = 2;
-    song.order = {0, 1, 2};
-    for (int p = 0; p < 3; p++) {
+    for (int p = 0; p < positions; p++) {
         XmPattern pattern = xm_pattern(64, 2);
         xm_cell(pattern, 2, 0, 0) = XmCell{xm_note(4, 0), 1, xm_vol(40), 0, 0};
+        if (jumps_back && p == positions - 1) xm_cell(pattern, 2, 63, 1) = XmCell{0, 0, 0, 0x0B, 0};
         song.patterns.push_back(pattern);
+        song.order.push_back(static_cast<uint8_t>(p));
     }
     XmInstrument beep;
     beep.name = "beep";
@@ -40,6 +42,7 @@ std::vector<uint8_t> tiny_module_bytes() {
 TEST(SongClockModule, PositionAndRowFollowTheModuleTempoWithoutASoundDevice) {
     const std::string path = testing::TempDir() + "clock-test.xm";
     ASSERT_EQ(xm_save_file(path, tiny_module_bytes()), "");
+    xm_reset();
     dbx_platform_clock = fake_clock;
     xm_clock = fake_clock;
     fake_now = 5000000;
@@ -81,8 +84,8 @@ TEST(SongClockModule, PositionAndRowFollowTheModuleTempoWithoutASoundDevice) {
     xmupdate();
     EXPECT_EQ(xmtrack, track);
     EXPECT_EQ(xmrow, row);
-    dbx_platform_clock = dbx_wallclock_ms;
-    xm_clock = xm_monotonic_ms;
+    dbx_platform_clock = dbx_monotonic_ms;
+    xm_clock = dbx_monotonic_ms;
 }
 
 }  // namespace
@@ -91,29 +94,18 @@ namespace {
 
 // Starts the tiny song afresh: the player is started once per run, so the
 // tests below undo the start of the one before.
-void start_tiny_song(const std::string &name) {
-    if (module) {
-        Player_Stop();
-        Player_Free(module);
-        module = nullptr;
-    }
-    if (xmplaying) MikMod_Exit();
-    xmplaying = 0;
-    xm_silent = 0;
-    xm_offline = 0;
-    xm_live = nullptr;
-    xmtrack = 0;
-    xmrow = 0;
+void start_tiny_song(const std::string &name, const std::vector<uint8_t> &bytes = tiny_module_bytes()) {
+    xm_reset();
     static std::string path;
     path = testing::TempDir() + name;
-    ASSERT_EQ(xm_save_file(path, tiny_module_bytes()), "");
+    ASSERT_EQ(xm_save_file(path, bytes), "");
     xm_filename = path.c_str();
 }
 
 struct clock_steps : testing::Test {
     void SetUp() override { xm_clock = fake_clock; }
     void TearDown() override {
-        xm_clock = xm_monotonic_ms;
+        xm_clock = dbx_monotonic_ms;
         xm_offline = 0;
         xm_outputs[0] = xm_pulse_output;
         xm_outputs[1] = xm_alsa_output;
@@ -150,21 +142,37 @@ TEST_F(clock_steps, SilentClockRidesOutJumpsOfAnHour) {
     }
 }
 
-// A sound output under the test's control: it plays `rate` frames a second
-// of fake time from a queue of `capacity`, and its device holds `device`
-// frames more.
+// A sound output under the test's control: it plays 48 frames per ms of
+// fake time from a queue of `capacity`, and its device holds `device`
+// frames more. It can be made to fail, or to stall (take and play nothing).
 struct fake_out {
     uint64_t played, queued, written, last_ms;
     int64_t device, capacity;
-    bool opens, knows_delay;
+    bool opens, knows_delay, broken, stalled;
+    int closes;
+    uint64_t mixed_at_open, played_at_open;  // the first sample it was given, and how much it had played then
+    uint64_t loud_after;  // the last frame written that was not silent, counted from the first
 } out;
+
+fake_out make_out(int64_t device_ms, int64_t queue_ms, bool opens = true, bool knows_delay = true) {
+    fake_out o{};
+    o.device = device_ms * 48;
+    o.capacity = queue_ms * 48;
+    o.opens = opens;
+    o.knows_delay = knows_delay;
+    return o;
+}
 
 int fake_open(unsigned *rate) {
     *rate = 48000;
     out.last_ms = fake_now;
-    return out.opens ? 0 : -1;
+    out.queued = 0;
+    out.mixed_at_open = xm_mixed;
+    out.played_at_open = out.played;
+    return out.opens && !out.broken ? 0 : -1;
 }
 uint32_t fake_room(void) {
+    if (out.stalled) return 0;
     uint64_t due = (fake_now - out.last_ms) * 48;
     out.last_ms = fake_now;
     if (due > out.queued) due = out.queued;
@@ -172,12 +180,16 @@ uint32_t fake_room(void) {
     out.played += due;
     return static_cast<uint32_t>(out.capacity - static_cast<int64_t>(out.queued));
 }
-void fake_write(const int16_t *, uint32_t frames) {
+void fake_write(const int16_t *pcm, uint32_t frames) {
+    for (uint32_t i = 0; i < 2 * frames; i++)
+        if (pcm[i] != 0) out.loud_after = out.written + i / 2;
     out.queued += frames;
     out.written += frames;
 }
 int64_t fake_delay(void) { return out.knows_delay ? static_cast<int64_t>(out.queued) + out.device : -1; }
-const xm_output fake = {fake_open, fake_room, fake_write, fake_delay};
+int fake_failed(void) { return out.broken; }
+void fake_close(void) { out.closes++; }
+const xm_output fake = {fake_open, fake_room, fake_write, fake_delay, fake_failed, fake_close};
 
 // Live, the clock shows the row being heard (what the output has played,
 // less what its device still holds) a little ahead for the picture's own
@@ -194,7 +206,7 @@ TEST_F(clock_steps, LiveClockShowsTheRowBeingHeardNotTheRowBeingMixed) {
                  {300, 10, 0, 5, 34}};
     for (const auto &c : cases) {
         start_tiny_song("live.xm");
-        out = fake_out{0, 0, 0, 0, c.device_ms * 48, c.queue_ms * 48, true, true};
+        out = make_out(c.device_ms, c.queue_ms);
         xm_outputs[0] = &fake;
         xm_outputs[1] = nullptr;
         dbx_av_offset_ms = c.offset_ms;
@@ -229,7 +241,7 @@ TEST_F(clock_steps, LiveClockShowsTheRowBeingHeardNotTheRowBeingMixed) {
 
 TEST_F(clock_steps, LiveClockWaitsWhileTheOutputCannotTellItsDelay) {
     start_tiny_song("nodelay.xm");
-    out = fake_out{0, 0, 0, 0, 0, 300 * 48, true, false};
+    out = make_out(0, 300, true, false);
     xm_outputs[0] = &fake;
     xm_outputs[1] = nullptr;
     xmtrack = 0;
@@ -247,7 +259,7 @@ TEST_F(clock_steps, LiveClockWaitsWhileTheOutputCannotTellItsDelay) {
 // An output this build lacks is a null entry: the next one is tried.
 TEST_F(clock_steps, OutputsTheBuildLacksArePassedOver) {
     start_tiny_song("lacks.xm");
-    out = fake_out{0, 0, 0, 0, 0, 300 * 48, true, true};
+    out = make_out(0, 300);
     xm_outputs[0] = nullptr;
     xm_outputs[1] = &fake;
     fake_now = 3500000000;
@@ -258,7 +270,7 @@ TEST_F(clock_steps, OutputsTheBuildLacksArePassedOver) {
 
 TEST_F(clock_steps, WithoutAnOutputTheShowFollowsTheSilentClock) {
     start_tiny_song("nooutput.xm");
-    out = fake_out{0, 0, 0, 0, 0, 0, false, true};
+    out = make_out(0, 0, false);
     xm_outputs[0] = &fake;
     xm_outputs[1] = nullptr;
     fake_now = 4000000000;
@@ -274,6 +286,141 @@ TEST_F(clock_steps, WithoutAnOutputTheShowFollowsTheSilentClock) {
     }
     EXPECT_EQ(beatnow(), 8u);
     EXPECT_EQ(out.written, 0u);
+}
+
+// Plays the current song through the fake output (or silently, when the
+// output does not open) in 16 ms frames for `ms` milliseconds, calling
+// `each` after every frame.
+template <typename F> void play_for(uint64_t ms, F each) {
+    for (uint64_t t = 0; t < ms; t += 16) {
+        fake_now += 16;
+        xmupdate();
+        if (dbx_frame_shown) dbx_frame_shown();
+        each();
+    }
+}
+void play_for(uint64_t ms) {
+    play_for(ms, [] {});
+}
+
+// The output fails or stalls mid-song: the show goes on from where the
+// clock stood, in time, with one line said; when an output opens again the
+// music comes back from where the show is, and the clock follows it again.
+TEST_F(clock_steps, ALostOutputLeavesTheShowInTimeAndTheMusicComesBackInStep) {
+    const struct {
+        const char *how;
+        bool stalls;
+    } cases[] = {{"fails", false}, {"stalls", true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        start_tiny_song("lost.xm", tiny_module_bytes(20));
+        out = make_out(10, 300);
+        xm_outputs[0] = &fake;
+        xm_outputs[1] = nullptr;
+        fake_now = 5000000000;
+        ASSERT_EQ(playxm(), 0);
+        play_for(3000);
+        ASSERT_EQ(xm_live, &fake);
+
+        testing::internal::CaptureStderr();
+        (c.stalls ? out.stalled : out.broken) = true;
+        int64_t before = xm_clock_sample;
+        uint64_t lost_at = 0;
+        play_for(XM_OUTPUT_STALL_MS + 100, [&] {
+            // The clock never jumps: at most a frame and a bit per frame.
+            EXPECT_LE(xm_clock_sample - before, 17 * 48);
+            EXPECT_GE(xm_clock_sample, before);
+            before = xm_clock_sample;
+            if (!lost_at && !xm_live) lost_at = fake_now;
+        });
+        ASSERT_NE(lost_at, 0u);
+        EXPECT_EQ(xm_silent, 1);
+        EXPECT_EQ(out.closes, 1);
+        // From then on it runs on the clock, row for row with the song.
+        const int64_t from = xm_clock_sample;
+        const uint64_t from_ms = fake_now;
+        play_for(1000, [&] {
+            EXPECT_NEAR(static_cast<double>(xm_clock_sample - from), static_cast<double>(fake_now - from_ms) * 48, 48);
+            if (xm_clock_sample % 5760 > 128 && xm_clock_sample % 5760 < 5760 - 128) {
+                EXPECT_EQ(beatnow(), static_cast<unsigned>(xm_clock_sample / 5760));
+            }
+        });
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "The sound output stopped; the show goes on silently, and the music comes back when an output "
+                  "opens.\n");
+
+        // The output comes back: it is opened again within a retry period,
+        // and plays from the sample the show has reached.
+        out.broken = out.stalled = false;
+        testing::internal::CaptureStderr();
+        int64_t show_at_open = -1;
+        play_for(XM_OUTPUT_RETRY_MS + 100, [&] {
+            if (show_at_open < 0 && xm_live) show_at_open = xm_clock_sample;
+        });
+        ASSERT_EQ(xm_live, &fake);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "The sound is back.\n");
+        EXPECT_NEAR(static_cast<double>(out.mixed_at_open), static_cast<double>(show_at_open), 17 * 48);
+        // The clock shows the row being heard again.
+        int checked = 0;
+        play_for(1000, [&] {
+            const int64_t seen = static_cast<int64_t>(out.mixed_at_open + out.played - out.played_at_open) -
+                                 out.device + 29 * 48;
+            if (seen % 5760 < 256 || seen % 5760 > 5760 - 256) return;
+            EXPECT_EQ(beatnow(), static_cast<unsigned>(seen / 5760));
+            checked++;
+        });
+        EXPECT_GT(checked, 20);
+    }
+}
+
+// The end of a song cut to two positions (15.36 s): counted once its last
+// sample is heard, live or silent, whether the player runs out or the song
+// jumps back to its start; afterwards silence, or with the loop the song
+// again from the top. libmikmod shows a jump back at the start of the row
+// that makes it, so such a song's end is seen a row (120 ms) early.
+TEST_F(clock_steps, TheSongsEndIsCountedWhenHeardAndTheLoopStartsItAgain) {
+    const struct {
+        bool live, jumps_back, loop;
+    } cases[] = {{false, false, false}, {false, true, false}, {true, false, false},
+                 {true, true, false},   {true, false, true},  {true, true, true}};
+    const int64_t length = 2 * 64 * 5760;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.live ? "live" : "silent") << (c.jumps_back ? ", jumps back" : ", runs out")
+                                        << (c.loop ? ", loop" : ""));
+        start_tiny_song("end.xm", tiny_module_bytes(2, c.jumps_back));
+        xm_loop = c.loop;
+        out = make_out(10, 300, c.live);
+        xm_outputs[0] = &fake;
+        xm_outputs[1] = nullptr;
+        fake_now = 6000000000;
+        testing::internal::CaptureStderr();
+        playxm();
+        testing::internal::GetCapturedStderr();
+        int64_t heard_at_first_end = -1, heard_at_second_end = -1;
+        int back_to_start = 0, last_track = 0;
+        play_for(33000, [&] {
+            const int64_t heard = c.live ? static_cast<int64_t>(out.played) - out.device : xm_clock_sample;
+            if (xm_song_ends == 1 && heard_at_first_end < 0) heard_at_first_end = heard;
+            if (xm_song_ends == 2 && heard_at_second_end < 0) heard_at_second_end = heard;
+            if (xmtrack == 0 && last_track > 0) back_to_start++;
+            last_track = xmtrack;
+        });
+        const int64_t early = c.jumps_back ? 5760 : 0;
+        ASSERT_GE(heard_at_first_end, length - early);
+        EXPECT_LT(heard_at_first_end, length - early + 17 * 48);
+        if (c.loop) {
+            EXPECT_EQ(xm_song_ends, 2);
+            EXPECT_GE(heard_at_second_end, 2 * length - early);
+            EXPECT_LT(heard_at_second_end, 2 * length - early + 17 * 48);
+            EXPECT_EQ(back_to_start, 2);
+            EXPECT_GT(out.loud_after, static_cast<uint64_t>(2 * length));
+        } else {
+            EXPECT_EQ(xm_song_ends, 1);
+            if (c.live) {
+                EXPECT_LT(out.loud_after, static_cast<uint64_t>(length + 64));
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ TEST(EngineReset, GivesAFreshProgramsState) {
     EXPECT_EQ(dbx_viewport_originx, 0);
     EXPECT_EQ(dtmp_mousedown, 0);
     EXPECT_EQ(dbx_ticsize, 25);
-    EXPECT_EQ(dbx_platform_clock, &dbx_wallclock_ms);
+    EXPECT_EQ(dbx_platform_clock, &dbx_monotonic_ms);
     // The queue starts over: the first event added is the first read.
     dbx_event_add()->x = 9;
     dbx_event_t *first = dbx_event_get();
