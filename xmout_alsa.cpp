@@ -8,7 +8,13 @@
 static snd_pcm_t *pcm;
 static bool lost;  // an error that starting again did not mend
 
+// ALSA prints its own errors (a missing card, an unknown device) on
+// standard error; an output that does not open says nothing, as the others
+// do, also when it is tried again every few seconds.
+static void quiet(const char *, int, const char *, int, const char *, ...) {}
+
 static int alsa_open(unsigned *rate) {
+    snd_lib_error_set_handler(quiet);
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return -1;
     // ALSA's own choice of buffer and periods for this much delay; its plug
     // layer converts the rate where the device cannot play it.

@@ -122,14 +122,22 @@ sleep 1
 (cd "$here" && DISPLAY=$display DBX_WINDOWSIZE=640x360 exec "$program") >"$work/intro.log" 2>&1 &
 intro_pid=$!
 pids+=($intro_pid)
+# The intro ends by itself (status 0) once its song has been heard to the end.
+ended=0
 for ((s = 0; s < seconds; s += 10)); do
-  kill -0 "$intro_pid" 2>/dev/null || { echo "av_sync.sh: the intro stopped:"; cat "$work/intro.log"; exit 1; }
+  if ! kill -0 "$intro_pid" 2>/dev/null; then
+    status=0
+    wait "$intro_pid" || status=$?
+    [ "$status" = 0 ] && [ "$s" -ge 150 ] || { echo "av_sync.sh: the intro stopped (status $status):"; cat "$work/intro.log"; exit 1; }
+    ended=1
+    break
+  fi
   printf '\r   %3d / %d s' "$s" "$seconds"
   sleep $((seconds - s < 10 ? seconds - s : 10))
 done
 printf '\r   %3d / %d s\n' "$seconds" "$seconds"
 stopped_ms=$(date +%s%3N)
-kill "$intro_pid"; wait "$intro_pid" 2>/dev/null || true
+[ "$ended" = 1 ] || { kill "$intro_pid"; wait "$intro_pid" 2>/dev/null || true; }
 sleep 0.5
 kill -INT "$ffmpeg_pid"; wait "$ffmpeg_pid" 2>/dev/null || true
 kill "$parec_pid"; wait "$parec_pid" 2>/dev/null || true
