@@ -19,8 +19,7 @@ int xmplaying;
 MODULE *module;
 int xmtrack;
 int xmrow;
-int xm_silent;
-int xm_offline;
+xm_mode_t xm_mode;
 void (*xm_advance)(void);
 const char *xm_filename = "omber.xm";
 uint64_t (*xm_clock)(void) = dbx_monotonic_ms;
@@ -72,7 +71,7 @@ static int start_song_again(void) {
 }
 
 void xm_restart(void) {
-    if (!module || xm_offline) return;
+    if (!module || xm_mode == XM_OFFLINE) return;
     end_sample = -1;
     start_song_again();
 }
@@ -178,7 +177,7 @@ static void live_start(uint64_t now) {
 static void lose_output(void) {
     xm_live->close();
     xm_live = nullptr;
-    xm_silent = 1;
+    xm_mode = XM_SILENT;
     dbx_frame_shown = nullptr;
     silent_start(xm_clock_sample, read_ms != 0 ? read_ms : xm_clock());
     fputs("The sound output stopped; the show goes on silently, and the music comes back when an output opens.\n",
@@ -260,7 +259,7 @@ static void retry_output(void) {
     if (static_cast<int64_t>(xm_mixed) > xm_clock_sample) return;
     xm_live = open_output();
     if (!xm_live) return;
-    xm_silent = 0;
+    xm_mode = XM_LIVE;
     live_start(now);
     fputs("The sound is back.\n", stderr);
 }
@@ -282,20 +281,18 @@ int playxm(void) {
     end_sample = -1;
     song_over = 0;
     last_sngpos = last_patpos = 0;
-    if (!xm_advance) {
+    const bool offline = xm_advance != nullptr;
+    if (!offline) {
         // Mixed here, the sound is 16-bit stereo at one rate for the whole
         // run, so an output that opens later can take over.
         md_mixfreq = 48000;
         md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS) & ~DMODE_FLOAT);
-    }
-    if (!xm_offline) {
         xm_live = open_output();
         if (xm_live) {
             live_start(xm_clock());
         } else {
             fputs("Failed to load mikmod drivers.\n", stderr);
             // Keep the show in time without a sound device.
-            xm_silent = 1;
             result = -1;
         }
     }
@@ -303,6 +300,7 @@ int playxm(void) {
     module = Player_Load(const_cast<CHAR *>(xm_filename), 64, 0);
     if (module) {
         Player_Start(module);
+        xm_mode = offline ? XM_OFFLINE : xm_live ? XM_LIVE : XM_SILENT;
         silent_start(0, xm_clock());
         xm_mixed = 0;
         xm_clock_sample = 0;
@@ -327,7 +325,7 @@ void xm_reset(void) {
     module = nullptr;
     xmplaying = 0;
     xmtrack = xmrow = 0;
-    xm_silent = xm_offline = 0;
+    xm_mode = XM_NONE;
     xm_advance = nullptr;
     xm_live = nullptr;
     xm_mixed = 0;
@@ -346,31 +344,36 @@ void xm_reset(void) {
 }
 
 int xmupdate(void) {
-    if (!module) {
+    switch (xm_mode) {
+    case XM_NONE:
         // Without a song the scenes keep coming on the fallback clock, one
         // step a frame. Offline, where frames come at any rate, it steps as
         // often as a 60 Hz display would have shown a frame by now.
-        if (xmplaying && xm_offline) {
+        if (xmplaying && xm_advance) {
             const uint64_t due = ((dbx_platform_clock() - fallback_start_ms) * 60 + 999) / 1000 + 1;
             for (; fallback_steps < due; fallback_steps++) xm_fallback_step();
         } else if (xmplaying) {
             xm_fallback_step();
         }
         return 0;
-    }
-    if (xm_offline && xm_advance) {
+    case XM_OFFLINE:
         if (Player_Active()) xm_advance();
         xmrow = static_cast<int>(static_cast<uint16_t>(module->patpos));
         xmtrack = static_cast<int>(static_cast<int16_t>(module->sngpos));
         return 0;
+    case XM_LIVE:
+        // The output is fed to the end and beyond (silence once the song
+        // has stopped), so it never runs dry. One that fails hands the
+        // clock to the silent clock in the same frame.
+        live_update();
+        if (xm_mode == XM_LIVE) return 0;
+        silent_update();
+        return 0;
+    case XM_SILENT:
+        silent_update();
+        retry_output();
+        return 0;
     }
-    // The output is fed to the end and beyond (silence once the song has
-    // stopped), so it never runs dry. One that fails hands the clock to the
-    // silent clock in the same frame.
-    if (xm_live) live_update();
-    if (xm_live) return 0;
-    silent_update();
-    if (!xm_offline) retry_output();
     return 0;
 }
 

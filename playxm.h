@@ -18,9 +18,15 @@ int xmupdate(void);
 // outputs tried (xm_outputs), xm_clock and xm_filename are left alone.
 void xm_reset(void);
 
-// Without a sound device the player is still advanced by mixing into a
-// scratch buffer, so the song clock keeps the song's own timing.
-extern int xm_silent;
+// What the song clock runs on. Before the start and without a song, the
+// fallback clock (XM_NONE); live, the sample an output says is being heard
+// (XM_LIVE); without an output, the silent clock: the player is advanced by
+// mixing into a scratch buffer as time passes, so the clock keeps the song's
+// own timing (XM_SILENT); offline, the renderer's xm_advance each frame
+// (XM_OFFLINE). An output that fails turns live into silent, and one that
+// opens later turns silent into live.
+enum xm_mode_t { XM_NONE, XM_LIVE, XM_SILENT, XM_OFFLINE };
+extern xm_mode_t xm_mode;
 
 // The song clock's own time source in milliseconds (the silent clock, and
 // the frame timing of the live one): the engine's monotonic clock, so a
@@ -36,7 +42,7 @@ extern uint64_t xm_mixed;
 // Live sound: the outputs tried in order (null entries, outputs this build
 // lacks, are passed over), and the one playing (null when silent or
 // offline). An output that fails is closed and the show goes on silently
-// (xm_silent) from the sample it had reached; every XM_OUTPUT_RETRY_MS the
+// (XM_SILENT) from the sample it had reached; every XM_OUTPUT_RETRY_MS the
 // outputs are tried again.
 struct xm_output;
 extern const xm_output *xm_outputs[4];
@@ -47,10 +53,8 @@ extern const xm_output *xm_live;
 // ends (silence after that, unless xm_loop starts it again).
 void xm_mix(int16_t *pcm, uint32_t frames);
 
-// Set before the first frame by an offline renderer: only the no-sound
-// driver is used, and xm_advance (if set) advances the player each frame
-// instead of the sound driver's update.
-extern int xm_offline;
+// Set before the first frame by an offline renderer: no output is opened,
+// and xm_advance advances the player each frame (XM_OFFLINE).
 extern void (*xm_advance)(void);
 
 // Live: the sample the song clock last showed the row of (the one it

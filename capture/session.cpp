@@ -58,7 +58,7 @@ void capture_start(int width, int height, int fps) {
         exit(1);
     }
     // The music: no sound device, 48 kHz 16-bit stereo from the software mixer.
-    xm_offline = 1;
+
     xm_advance = mix_frame;
     md_mixfreq = CAPTURE_MIXFREQ;
     md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS | DMODE_SOFT_MUSIC) & ~DMODE_FLOAT);
