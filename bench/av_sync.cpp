@@ -10,7 +10,7 @@
 //       module) and when the picture switches scene around that moment, and
 //       prints the picture-minus-sound offsets, their median and every
 //       drop-out (a gap or a jump in the recorded sound).
-#include "tools/common/file_io.h"
+#include "file_io.h"
 
 #include <algorithm>
 #include <cerrno>

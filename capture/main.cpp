@@ -4,7 +4,7 @@
 #include "invitro_capture.h"
 
 #include "drawboxlib/platforms/capture_layer.h"
-#include "tools/common/file_io.h"
+#include "file_io.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -5,6 +5,7 @@
 // back, so nothing can deadlock. Without ffmpeg: one PNG per frame and a WAV
 // file.
 #include "invitro_capture.h"
+#include "drawboxlib/platforms/capture_layer.h"
 
 #include <lodepng.h>
 
@@ -193,6 +194,13 @@ struct queued_frame {
 static queued_frame queued[queue_size];
 static int queue_head, queue_length;
 static int unconverted;               // queued new pictures not yet converted
+// The main thread goes on once no more queued new pictures than this are
+// unconverted. A picture may be the layer's read-back buffer itself, which
+// the swaps reuse DBX_CAPTURE_GL_BUFFERS swaps later; the next frame's swap
+// takes one buffer, so the unconverted pictures must fit in the others.
+static constexpr int max_unconverted = 1;
+static_assert(max_unconverted <= DBX_CAPTURE_GL_BUFFERS - 1,
+              "an unconverted picture's buffer would be read back into");
 static std::vector<unsigned char> yuv;  // the last picture as the encoder takes it; the writer's alone
 static bool writer_stop, writer_failed;
 static std::mutex writer_lock;
@@ -253,7 +261,7 @@ static bool writer_queue(const output_picture &picture, bool same_picture) {
     queue_length++;
     if (!same_picture) unconverted++;
     writer_wakes.notify_one();
-    main_wakes.wait(lock, [] { return unconverted <= 1 || writer_failed; });
+    main_wakes.wait(lock, [] { return unconverted <= max_unconverted || writer_failed; });
     return !writer_failed;
 }
 

@@ -1,6 +1,9 @@
 // drawboxlib: a small sprite engine. Everything it draws lives in fixed-size
 // global pools of plain records; nothing is allocated per frame and nothing is
-// freed during a run. The application plugs in through three hooks.
+// freed during a run. The application plugs in through four hooks: its
+// start-up, update and frame functions (dbx_application_*, linked in by
+// name) and dbx_frame_shown (a pointer it may set, called once a frame is
+// on the screen).
 #ifndef DRAWBOXLIB_H
 #define DRAWBOXLIB_H
 
@@ -206,6 +209,7 @@ void dbx_platform_poll_input(void);  // mouse / window events, once per pass
 extern int32_t dtmp_mousex, dtmp_mousey, dtmp_mousedown;
 
 // ---------------------------------------------------------------- application hooks
+// Defined by the application (the fourth hook, dbx_frame_shown, is above).
 
 int dbx_application_init(void);
 int dbx_application_update(void);

@@ -110,6 +110,7 @@ void dbx_reset(void) {
     dbx_platform_unpaced = 0;
     dbx_platform_keep = nullptr;
     dbx_platform_finish = nullptr;
+    dbx_frame_shown = nullptr;
     dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
     dbx_ticsize = 25;
     dbx_tics = 0;

@@ -109,7 +109,7 @@ TEST_F(Pools, FindFrameTakesTheFirstMatchOverThirtyTwoCharacters) {
 namespace {
 
 // The reset leaves what a fresh program has, also halfway through reading
-// the event queue and with the tick clock moved elsewhere.
+// the event queue and with the tick clock and every hook moved elsewhere.
 TEST(EngineReset, GivesAFreshProgramsState) {
     dbx_reset();
     add_box(0, 1, 2, 1.0f, 0.0f)->opacity = 0.5f;
@@ -124,6 +124,10 @@ TEST(EngineReset, GivesAFreshProgramsState) {
     dtmp_mousedown = 1;
     dbx_ticsize = 40;
     dbx_platform_clock = [] { return uint64_t{5}; };
+    dbx_platform_keep = [] { return 0; };
+    dbx_platform_unpaced = 1;
+    dbx_frame_shown = [] {};
+    dbx_platform_finish = [] {};
 
     dbx_reset();
     EXPECT_EQ(dbx_drawboxes + dbx_frames + dbx_framesets + dbx_events, 0u);
@@ -135,6 +139,10 @@ TEST(EngineReset, GivesAFreshProgramsState) {
     EXPECT_EQ(dtmp_mousedown, 0);
     EXPECT_EQ(dbx_ticsize, 25);
     EXPECT_EQ(dbx_platform_clock, &dbx_monotonic_ms);
+    EXPECT_EQ(dbx_platform_keep, nullptr);
+    EXPECT_EQ(dbx_platform_unpaced, 0);
+    EXPECT_EQ(dbx_frame_shown, nullptr);
+    EXPECT_EQ(dbx_platform_finish, nullptr);
     // The queue starts over: the first event added is the first read.
     dbx_event_add()->x = 9;
     dbx_event_t *first = dbx_event_get();

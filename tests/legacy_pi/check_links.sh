@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # check_links.sh SOURCE_DIR WORK_DIR
-# Builds the intro against stub Broadcom libraries laid out like /opt/vc and
-# checks which GL libraries its programs load: the Pi's (brcmGLESv2, brcmEGL)
-# and not Mesa's, whose entry points would otherwise take the engine's calls
-# while the context lives in the Pi's EGL.
+# Builds the intro against stub Broadcom libraries laid out like /opt/vc, the
+# way scripts/play.sh builds it there, and checks which GL libraries its
+# programs load: the Pi's (brcmGLESv2, brcmEGL) and not Mesa's, whose entry
+# points would otherwise take the engine's calls while the context lives in
+# the Pi's EGL.
 set -euo pipefail
 src=$1 work=$2
 rm -rf "$work"
@@ -25,11 +26,15 @@ stub brcmGLESv2 glBindTexture glBlendFunc glClear glClearColor glDisableClientSt
 # The Pi's headers are those of our stand-in; its EGL window handles are pointers.
 cp "$src/drawboxlib/platforms/videocore/bcm_host.h" "$work/vc/include/"
 
-CXXFLAGS=-DEGL_NO_PLATFORM_SPECIFIC_TYPES cmake -S "$src" -B "$work/build" \
-  -DCMAKE_PREFIX_PATH="$work/vc" -DDBX_TOOLS=OFF -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release > "$work/configure.log"
+export CMAKE_PREFIX_PATH=$work/vc CXXFLAGS=-DEGL_NO_PLATFORM_SPECIFIC_TYPES
+# What scripts/play.sh builds on such a Pi, by its own build step (no
+# packages installed, nothing played); then the layer's other programs.
+"$src/scripts/play.sh" --no-install --build-only --build-dir "$work/build" > "$work/play.log" 2>&1 || {
+  tail -30 "$work/play.log"; exit 1; }
+cmake -S "$src" -B "$work/build" > "$work/configure.log"
 grep -q "invitro uses the raspberrypi platform layer" "$work/configure.log" || {
   echo "the legacy stack was not picked up:"; cat "$work/configure.log"; exit 1; }
-cmake --build "$work/build" -j"$(nproc)" --target invitro invitro-rpi invitro-headless > "$work/build.log" 2>&1 || {
+cmake --build "$work/build" -j"$(nproc)" --target invitro-rpi invitro-headless > "$work/build.log" 2>&1 || {
   tail -30 "$work/build.log"; exit 1; }
 
 status=0

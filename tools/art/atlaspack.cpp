@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pack.h"
-#include "tools/common/file_io.h"
+#include "file_io.h"
 
 static void usage(FILE *to) {
     fprintf(to,

@@ -17,7 +17,7 @@
 #include "drawboxlib/platforms/capture_layer.h"
 #include "intro.h"
 #include "songclock.h"
-#include "tools/common/file_io.h"
+#include "file_io.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "tools/common/file_io.h"
+#include "file_io.h"
 
 namespace {
 constexpr unsigned edge_gap = 1;   // texels before the first shelf and column

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "sprites.h"
-#include "tools/common/file_io.h"
+#include "file_io.h"
 
 #ifndef ART_FONTDIR
 #define ART_FONTDIR "/usr/share/fonts/truetype/dejavu"

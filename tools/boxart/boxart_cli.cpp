@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/common/file_io.h"
+#include "file_io.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // instrument with its sample headers followed by its delta-coded samples.
 #include "xmwriter.h"
 
-#include "tools/common/file_io.h"
+#include "file_io.h"
 
 #include <stdexcept>
 

@@ -16,7 +16,7 @@
 #include "artimage.h"
 #include "pack.h"
 #include "sprites.h"
-#include "tools/common/file_io.h"
+#include "file_io.h"
 #include "tests/common/emulator.h"
 #include "tests/common/scratch_dir.h"
 

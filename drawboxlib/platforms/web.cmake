@@ -1,9 +1,14 @@
-# The intro for web browsers, built with emscripten (emcmake cmake ...; see
-# scripts/web.sh): the same engine, intro and assets, drawn on WebGL through
-# emscripten's OpenGL ES 1.1 emulation, the music mixed by libmikmod and
-# played through Web Audio. libmikmod and LodePNG are compiled here from
-# Debian's own source packages, which scripts/web.sh fetches with apt-get
-# source into the build folder.
+# The web platform layer: the intro in a web browser, built with emscripten
+# (emcmake cmake ...; see scripts/web.sh). A WebGL context on the page's
+# canvas takes the engine's OpenGL ES 1.1 calls through emscripten's
+# emulation; the main loop runs once per animation frame of the browser.
+#
+# A browser has no libraries to find: libmikmod and LodePNG are compiled here
+# from Debian's own source packages, which scripts/web.sh fetches with
+# apt-get source into the build folder, and become the targets the native
+# lookups make (lodepng_pkg, PkgConfig::MIKMOD), beside dbx_gles (emscripten's
+# own OpenGL ES, linked by default). Makes the OBJECT library dbx_platform_web
+# and the page's program, invitro-web, with the page's files in DBX_WEB_SITE.
 set(DBX_MIKMOD_SOURCE "" CACHE PATH "Debian's libmikmod source folder (apt-get source libmikmod)")
 set(DBX_LODEPNG_SOURCE "" CACHE PATH "Debian's lodepng source folder (apt-get source lodepng)")
 set(DBX_WEB_SITE ${PROJECT_BINARY_DIR}/site CACHE PATH "Where the page and its files are written")
@@ -29,20 +34,19 @@ add_library(lodepng_web STATIC ${DBX_LODEPNG_SOURCE}/lodepng.cpp)
 target_include_directories(lodepng_web PUBLIC ${DBX_LODEPNG_SOURCE})
 target_compile_options(lodepng_web PRIVATE -w)
 
-# What the native build finds installed: LodePNG for the engine, the
-# libmikmod that intro_app links, and an OpenGL ES library, which here is
-# emscripten's own (linked by default).
 add_library(lodepng_pkg INTERFACE)
 target_link_libraries(lodepng_pkg INTERFACE lodepng_web)
 add_library(PkgConfig::MIKMOD ALIAS mikmod_web)
 add_library(dbx_gles INTERFACE)
-# No tests or tools in a browser.
-set(BUILD_TESTING OFF)
 
-# The program: the web platform layer and Web Audio around intro_app, which
-# brings the engine and the intro, built as for every other platform.
-add_executable(invitro-web drawboxlib/platforms/web.cpp web/webaudio.cpp)
-target_link_libraries(invitro-web PRIVATE intro_app)
+add_library(dbx_platform_web OBJECT ${CMAKE_CURRENT_LIST_DIR}/web.cpp)
+target_link_libraries(dbx_platform_web PUBLIC drawboxlib)
+
+# The program: the web layer around intro_app, which brings the engine and
+# the intro, built as for every other platform. The layer has its own main:
+# the browser, not a loop of ours, calls each pass.
+add_executable(invitro-web)
+target_link_libraries(invitro-web PRIVATE intro_app dbx_platform_web)
 set_target_properties(invitro-web PROPERTIES OUTPUT_NAME invitro SUFFIX .js
                       RUNTIME_OUTPUT_DIRECTORY ${DBX_WEB_SITE})
 target_link_options(invitro-web PRIVATE
@@ -57,5 +61,5 @@ set_property(TARGET invitro-web APPEND PROPERTY LINK_DEPENDS
   ${PROJECT_SOURCE_DIR}/out.png ${PROJECT_SOURCE_DIR}/omber.xm ${scene_files})
 
 # The page around it; its start screen shows sprites of the atlas.
-configure_file(web/index.html ${DBX_WEB_SITE}/index.html COPYONLY)
-configure_file(out.png ${DBX_WEB_SITE}/out.png COPYONLY)
+configure_file(${PROJECT_SOURCE_DIR}/web/index.html ${DBX_WEB_SITE}/index.html COPYONLY)
+configure_file(${PROJECT_SOURCE_DIR}/out.png ${DBX_WEB_SITE}/out.png COPYONLY)
