@@ -174,7 +174,12 @@ int playxm(void) {
         }
     }
     if (init_nosound()) return -1;
-    module = Player_Load(const_cast<CHAR *>(xm_filename), 64, 0);
+    // Only a regular file is handed to the loader: a FIFO would block it.
+    const char *kind = nullptr;
+    FILE *song = dbx_open_regular(xm_filename, &kind);
+    if (!song) MikMod_errno = MMERR_OPENING_FILE;
+    module = song ? Player_LoadFP(song, 64, 0) : nullptr;
+    if (song) fclose(song);
     if (module) {
         Player_Start(module);
         silent_last_ms = xm_clock();
@@ -183,8 +188,12 @@ int playxm(void) {
         xm_clock_sample = 0;
         xm_heard_reset();
     } else {
-        fprintf(stderr, "Cannot load the music module \"%s\" (%s); the scenes follow the silent clock.\n",
-                xm_filename, MikMod_strerror(MikMod_errno));
+        if (kind)
+            fprintf(stderr, "Cannot load the music module \"%s\" (it is %s, not a regular file); the scenes follow "
+                    "the silent clock.\n", xm_filename, kind);
+        else
+            fprintf(stderr, "Cannot load the music module \"%s\" (%s); the scenes follow the silent clock.\n",
+                    xm_filename, MikMod_strerror(MikMod_errno));
         fallback_start_ms = dbx_platform_clock();
         fallback_steps = 0;
     }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // ---------------------------------------------------------------- records
 
@@ -163,6 +164,13 @@ void dbx_platform_fatal(const char *title, const char *text);
 // No image wider or taller than this is decoded.
 enum { DBX_MAX_IMAGE_SIDE = 16384 };
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize);
+// Opens one of the program's own input files (the atlas, a scene file, the
+// module) for reading, and only if it is a regular file: a FIFO, a device or
+// a folder is never opened for reading, so no program can hang on one.
+// Returns the open file; otherwise null, with *kind saying what the path is
+// instead ("a FIFO", "a directory", ...), or with *kind null and errno set
+// when there is no file to open (a missing file).
+FILE *dbx_open_regular(const char *path, const char **kind);
 void dbx_platform_start(void);  // application start-up, then the clock restart
 void dbx_platform_pass(void);   // one pass of the main loop
 // Called at the end of every pass, once the frame has been swapped onto the
