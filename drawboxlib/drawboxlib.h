@@ -128,6 +128,10 @@ extern int dbx_alphamode;
 // (a television, a projector); the song clock runs that much ahead of the
 // sound. Negative when the sound comes late instead.
 extern int32_t dbx_av_offset_ms;
+// The largest offset either way: the sound queued ahead of the speaker is
+// about a second, so the song clock cannot serve a display or sound delay
+// beyond that. A larger DBX_AV_OFFSET_MS is reported and ignored.
+enum { DBX_AV_OFFSET_MAX_MS = 1000 };
 
 // The largest window side a layer may have (DBX_WINDOWSIZE); larger values
 // end the program in dbx_init, as do overscan margins of 500 or more.
