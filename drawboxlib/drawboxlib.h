@@ -199,6 +199,12 @@ extern int32_t dbx_platform_unpaced;
 // frame was kept, -1 when there is none to keep (the pass then draws).
 extern int (*dbx_platform_keep)(void);
 
+// Set by a layer whose clock is not the wall clock's (the capture, which
+// chooses its frame rate): each pass then runs every update due by its time,
+// so the animation keeps its speed at any frame rate. Otherwise a late pass
+// runs one update, as a machine that falls behind catches up a tick a pass.
+extern int32_t dbx_platform_every_tick;
+
 // Each platform layer provides:
 void dbx_platform_init_window(void);
 void dbx_platform_swapbuffers(void);
