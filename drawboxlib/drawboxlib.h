@@ -133,8 +133,10 @@ extern int32_t dbx_av_offset_ms;
 // beyond that. A larger DBX_AV_OFFSET_MS is reported and ignored.
 enum { DBX_AV_OFFSET_MAX_MS = 1000 };
 
-// The largest window side a layer may have (DBX_WINDOWSIZE); larger values
-// end the program in dbx_init, as do overscan margins of 500 or more.
+// The largest window side a layer may have (DBX_WINDOWSIZE), and the largest
+// side of a logical resolution (DBX_RESOLUTION). A window side outside 1 to
+// this ends the program in dbx_init, as do margins outside 0 to 499; a
+// resolution outside it is reported and ignored.
 enum { DBX_MAX_LAYER_SIDE = 16384 };
 
 void dbx_init(void);
