@@ -38,7 +38,11 @@ static const char usage[] =
     "\n"
     "The video is an MP4 (H.264 and AAC, 48 kHz stereo) made by ffmpeg. Where ffmpeg\n"
     "is not on the PATH, the frames are written as PNG files into FILE-frames/ (the\n"
-    "name without its extension) and the sound into a WAV file of the same name.\n";
+    "name without its extension) and the sound into a WAV file of the same name;\n"
+    "neither may exist yet.\n"
+    "\n"
+    "SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the capture at once and remove what\n"
+    "it had written; it then exits with 128 plus the signal's number.\n";
 
 static constexpr int tail_seconds = 5;           // of the last scene after the song
 static constexpr double longest_song_s = 1800;   // a song that never ends stops here
