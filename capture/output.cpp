@@ -499,8 +499,14 @@ int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg
     last_png.clear();
     const std::string part = ".part-" + std::to_string(getpid());
     if (const char *limit = getenv("INVITRO_CAPTURE_STALL_MS")) {
-        const long ms = atol(limit);
-        if (ms > 0) stall_limit = std::chrono::milliseconds(ms);
+        char *end = nullptr;
+        errno = 0;
+        const long ms = strtol(limit, &end, 10);
+        if (end != limit && !*end && !errno && ms > 0)
+            stall_limit = std::chrono::milliseconds(ms);
+        else
+            fprintf(stderr, "INVITRO_CAPTURE_STALL_MS=%s: not a whole number of milliseconds above 0; the setting is "
+                    "ignored\n", limit);
     }
     if (with_ffmpeg) {
         // A closed pipe must show up as a failed write, not end the program.

@@ -15,10 +15,49 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 namespace {
 
 using steady = std::chrono::steady_clock;
+
+// The processes of this machine as /proc has them: id, state, parent and
+// process group, for each that matches.
+struct process {
+    long pid, parent, group;
+    char state;
+};
+std::vector<process> processes(const std::function<bool(const process &)> &matches) {
+    std::vector<process> found;
+    for (const std::string &entry : list_dir("/proc")) {
+        if (entry.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat("/proc/" + entry + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        process p{atol(entry.c_str()), 0, 0, 0};
+        const size_t name_end = line.rfind(')');
+        if (name_end != std::string::npos &&
+            sscanf(line.c_str() + name_end + 1, " %c %ld %ld", &p.state, &p.parent, &p.group) == 3 && matches(p))
+            found.push_back(p);
+    }
+    return found;
+}
+
+std::vector<int> children_of(int pid) {
+    std::vector<int> ids;
+    for (const process &p : processes([&](const process &q) { return q.parent == pid; }))
+        ids.push_back(static_cast<int>(p.pid));
+    return ids;
+}
+
+// A zombie counts as ended: not every container's first process reaps the
+// orphans it is given.
+bool group_ended(long group) {
+    return processes([&](const process &p) { return p.group == group && p.state != 'Z'; }).empty();
+}
+bool ended(long pid) {
+    return processes([&](const process &p) { return p.pid == pid && p.state != 'Z'; }).empty();
+}
 
 // A fake ffmpeg on a PATH of its own: a shell script that writes its process
 // id to NAME.pid beside itself (so the test can see that it was ended) and
@@ -30,25 +69,13 @@ struct fake_ffmpeg {
         chmod((bin / "ffmpeg").c_str(), 0755);
     }
     std::string path(void) const { return bin.path + ":/usr/bin:/bin"; }
-    // Every fake run has ended, with whatever it started (a zombie counts
-    // as ended: not every container's first process reaps orphans).
+    // Every fake run has ended, with whatever it started.
     bool all_ended(void) const {
-        std::vector<long> groups;
         std::ifstream pids(bin / "ffmpeg.pid");
-        for (long pid; pids >> pid;) groups.push_back(pid);
-        for (const std::string &entry : list_dir("/proc")) {
-            std::ifstream stat("/proc/" + entry + "/stat");
-            std::string line;
-            if (entry.find_first_not_of("0123456789") != std::string::npos || !std::getline(stat, line)) continue;
-            char state = 0;
-            long parent = 0, group = 0;
-            const size_t name_end = line.rfind(')');
-            if (name_end == std::string::npos ||
-                sscanf(line.c_str() + name_end + 1, " %c %ld %ld", &state, &parent, &group) != 3)
-                continue;
-            if (state != 'Z' && std::find(groups.begin(), groups.end(), group) != groups.end()) return false;
-        }
-        return !groups.empty();
+        int count = 0;
+        for (long pid; pids >> pid; count++)
+            if (!group_ended(pid)) return false;
+        return count > 0;
     }
 };
 
@@ -134,6 +161,30 @@ TEST(CaptureFaults, SignalsEndTheCaptureWhateverItWaitsFor) {
         EXPECT_EQ(list_dir(dir.path), tiny_intro);
         EXPECT_TRUE(ffmpeg.all_ended());
     }
+}
+
+// The real encoders stopped (SIGSTOP) while the capture writes to them: a
+// stopped process does not act on SIGTERM, so only SIGKILL can end them.
+TEST(CaptureFaults, SignalsEndTheCaptureWithItsEncodersStopped) {
+    if (!ffmpeg_available()) GTEST_SKIP() << "ffmpeg is not installed";
+    scratch_dir dir;
+    put_tiny_intro(dir.path);
+    std::vector<int> encoders;
+    steady::time_point sent;
+    const run_result r =
+        run_capture(dir.path, {"--size", "64x36", "--seconds", "60", "-o", "c.mp4"}, "", [&](int pid) {
+            EXPECT_TRUE(wait_for_file(dir.path, ".part-"));
+            encoders = children_of(pid);
+            for (int child : encoders) kill(child, SIGSTOP);
+            usleep(500000);
+            sent = steady::now();
+            kill(pid, SIGTERM);
+        });
+    EXPECT_LT(steady::now() - sent, std::chrono::seconds(1));
+    EXPECT_EQ(encoders.size(), 2u);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    EXPECT_EQ(list_dir(dir.path), tiny_intro);
+    for (int child : encoders) EXPECT_TRUE(ended(child)) << child;
 }
 
 // An encoder that takes no data, or never ends once it has it all, is given
