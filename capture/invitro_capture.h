@@ -4,7 +4,7 @@
 #ifndef INVITRO_CAPTURE_H
 #define INVITRO_CAPTURE_H
 
-#include <csignal>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -50,8 +50,10 @@ extern const char capture_timeline_header[];
 // ---------------------------------------------------------------- output (output.cpp)
 
 // Set by a signal that ends the capture (SIGINT, SIGTERM, SIGHUP, SIGQUIT):
-// every wait on ffmpeg stops within 100 ms, and the output fails.
-extern volatile sig_atomic_t capture_interrupted;
+// every wait on ffmpeg stops within 100 ms, and the output fails. Atomic:
+// the writer thread reads it too (lock-free, so a signal handler may set it).
+extern std::atomic<int> capture_interrupted;
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
 // Is there an executable "ffmpeg" in a directory of PATH?
 bool output_ffmpeg_on_path(void);

@@ -49,7 +49,7 @@ static pid_t encoder = -1, sound_encoder = -1;
 static uint64_t frames_written;
 static std::vector<unsigned char> last_png;  // a kept frame is this file again
 
-volatile sig_atomic_t capture_interrupted;
+std::atomic<int> capture_interrupted;
 
 // How long ffmpeg may take no data, or go on without finishing, before it
 // counts as stalled. INVITRO_CAPTURE_STALL_MS shortens it for tests.
