@@ -113,10 +113,15 @@ void boxart_loadfile(const char *filename) {
     size_t got;
     bool cut;
     {
-        file_ptr f(fopen(filename, "rb"));
+        const char *kind = nullptr;
+        file_ptr f(dbx_open_regular(filename, &kind));
         if (!f) {
-            fprintf(stderr, "Cannot open the box art file \"%s\"; the scene goes on without its boxes.\n",
-                    filename);
+            if (kind)
+                fprintf(stderr, "The box art file \"%s\" is %s, not a regular file; the scene goes on without its boxes.\n",
+                        filename, kind);
+            else
+                fprintf(stderr, "Cannot open the box art file \"%s\"; the scene goes on without its boxes.\n",
+                        filename);
             return;
         }
         got = fread(buffer, 1, sizeof buffer, f.get());

@@ -56,10 +56,23 @@ static uint64_t retry_ms;        // when an output is tried again
 static uint64_t fallback_start_ms;  // offline without a song: when the fallback clock began
 static uint64_t fallback_steps;     // and how often it has stepped since
 
+// Loads the song file. Only a regular file is handed to the loader: a FIFO
+// would block it. Null on failure, with *kind saying what the path is when
+// it is there but not a regular file.
+static MODULE *load_song(const char **kind) {
+    *kind = nullptr;
+    FILE *song = dbx_open_regular(xm_filename, kind);
+    if (!song) MikMod_errno = MMERR_OPENING_FILE;
+    MODULE *loaded = song ? Player_LoadFP(song, 64, 0) : nullptr;
+    if (song) fclose(song);
+    return loaded;
+}
+
 // The song from the top, loaded afresh so that its tempo and volume start
 // as the song says. The song playing now stays if the file cannot be read.
 static int start_song_again(void) {
-    MODULE *fresh = Player_Load(const_cast<CHAR *>(xm_filename), 64, 0);
+    const char *kind;
+    MODULE *fresh = load_song(&kind);
     if (!fresh) return -1;
     Player_Stop();
     Player_Free(module);
@@ -297,7 +310,8 @@ int playxm(void) {
         }
     }
     if (init_nosound()) return -1;
-    module = Player_Load(const_cast<CHAR *>(xm_filename), 64, 0);
+    const char *kind;
+    module = load_song(&kind);
     if (module) {
         Player_Start(module);
         xm_mode = offline ? XM_OFFLINE : xm_live ? XM_LIVE : XM_SILENT;
@@ -306,8 +320,12 @@ int playxm(void) {
         xm_clock_sample = 0;
         xm_heard_reset();
     } else {
-        fprintf(stderr, "Cannot load the music module \"%s\" (%s); the scenes follow the silent clock.\n",
-                xm_filename, MikMod_strerror(MikMod_errno));
+        if (kind)
+            fprintf(stderr, "Cannot load the music module \"%s\" (it is %s, not a regular file); the scenes follow "
+                    "the silent clock.\n", xm_filename, kind);
+        else
+            fprintf(stderr, "Cannot load the music module \"%s\" (%s); the scenes follow the silent clock.\n",
+                    xm_filename, MikMod_strerror(MikMod_errno));
         fallback_start_ms = dbx_platform_clock();
         fallback_steps = 0;
     }

@@ -108,7 +108,9 @@ static void pulse_write(const int16_t *pcm, uint32_t frames) {
 // Heard now: what the device had taken from the stream when the server last
 // reported, less what the device still held then, plus the time since. The
 // server's report is stamped on the same wall clock as ours (a local
-// connection), so its age is known.
+// connection), so its age is known; a report that seems older than the
+// output's whole queue was stamped before the wall clock was set (NTP), and
+// counts as that old at most until the next report.
 static int64_t pulse_delay(void) {
     if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY) return -1;
     const pa_timing_info *t = pa_stream_get_timing_info(stream);
@@ -120,6 +122,7 @@ static int64_t pulse_delay(void) {
         pa_gettimeofday(&now);
         int64_t age = static_cast<int64_t>(pa_timeval_diff(&now, &t->timestamp));
         if (pa_timeval_cmp(&now, &t->timestamp) < 0) age = 0;
+        if (age > XM_OUTPUT_AHEAD_MS * 1000) age = XM_OUTPUT_AHEAD_MS * 1000;
         heard += age * rate / 1000000;
     }
     int64_t delay = static_cast<int64_t>(written) - heard;

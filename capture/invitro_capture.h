@@ -4,6 +4,7 @@
 #ifndef INVITRO_CAPTURE_H
 #define INVITRO_CAPTURE_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -47,6 +48,12 @@ void capture_timeline_row(char *line, size_t size);
 extern const char capture_timeline_header[];
 
 // ---------------------------------------------------------------- output (output.cpp)
+
+// Set by a signal that ends the capture (SIGINT, SIGTERM, SIGHUP, SIGQUIT):
+// every wait on ffmpeg stops within 100 ms, and the output fails. Atomic:
+// the writer thread reads it too (lock-free, so a signal handler may set it).
+extern std::atomic<int> capture_interrupted;
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
 // Is there an executable "ffmpeg" in a directory of PATH?
 bool output_ffmpeg_on_path(void);

@@ -38,7 +38,11 @@ static const char usage[] =
     "\n"
     "The video is an MP4 (H.264 and AAC, 48 kHz stereo) made by ffmpeg. Where ffmpeg\n"
     "is not on the PATH, the frames are written as PNG files into FILE-frames/ (the\n"
-    "name without its extension) and the sound into a WAV file of the same name.\n";
+    "name without its extension) and the sound into a WAV file of the same name;\n"
+    "neither may exist yet.\n"
+    "\n"
+    "SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the capture at once and remove what\n"
+    "it had written; it then exits with 128 plus the signal's number.\n";
 
 static constexpr int tail_seconds = 5;           // of the last scene after the song
 static constexpr double longest_song_s = 1800;   // a song that never ends stops here
@@ -119,8 +123,11 @@ static settings parse_options(int argc, char **argv) {
 
 // ---------------------------------------------------------------- progress
 
-static volatile sig_atomic_t interrupted;
-static void on_interrupt(int) { interrupted = 1; }
+static volatile sig_atomic_t interrupt_signal;
+static void on_interrupt(int sig) {
+    interrupt_signal = sig;
+    capture_interrupted = 1;
+}
 
 static std::string clock_text(double seconds) {
     long s = seconds > 0 ? static_cast<long>(seconds + 0.5) : 0;
@@ -167,6 +174,16 @@ static std::string outputs_problem(const settings &s, const output_names &names,
         if (*kind && !(file == names.frames_dir && S_ISDIR(info.st_mode)))
             return "cannot write \"" + file + "\": it is " + kind + ", not a file; name a file instead";
     }
+    // The PNG frames and the WAV are named after -o, not by the user: they
+    // never replace anything.
+    if (!use_ffmpeg)
+        for (const std::string &file : {names.frames_dir, names.wav}) {
+            std::error_code ec;
+            if (fs::exists(fs::symlink_status(file, ec)))
+                return "without ffmpeg the capture writes its frames to " + names.frames_dir + "/ and its sound to " +
+                       names.wav + ", but \"" + file +
+                       "\" already exists; remove it, or name another -o";
+        }
     return tool_output_clash(outputs, capture_inputs());
 }
 
@@ -196,15 +213,20 @@ int main(int argc, char **argv) {
     std::string timeline_tmp;
     FILE *timeline = nullptr;
     auto give_up = [&](const std::string &text) {
-        if (!text.empty()) fprintf(stderr, "invitro-capture: %s\n", text.c_str());
         output_abort();
+        if (capture_interrupted) {
+            fprintf(stderr, "\ninvitro-capture: interrupted (%s); nothing written\n", strsignal(interrupt_signal));
+        } else if (!text.empty()) {
+            fprintf(stderr, "invitro-capture: %s\n", text.c_str());
+        }
         if (!timeline_tmp.empty()) {
             if (timeline) fclose(timeline);
             timeline = nullptr;
             std::error_code ec;
             fs::remove(timeline_tmp, ec);
         }
-        return 1;
+        // Interrupted: the shell's status for a program a signal ended.
+        return capture_interrupted ? 128 + interrupt_signal : 1;
     };
     auto timeline_failed = [&](int code) {
         return give_up("cannot write the timeline \"" + s.timeline + "\": " + strerror(code ? code : EIO));
@@ -274,7 +296,7 @@ int main(int argc, char **argv) {
         const bool last = end_frame && capture_frame >= end_frame;
         show_progress(done, static_cast<double>(capture_frame) / s.fps, wall, last);
         if (last) break;
-        if (interrupted) return give_up("interrupted; nothing written");
+        if (capture_interrupted) return give_up("");
         capture_step();
     }
 

@@ -10,13 +10,16 @@
 #include <lodepng.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +49,14 @@ static int encoder_stdin = -1, sound_stdin = -1;
 static pid_t encoder = -1, sound_encoder = -1;
 static uint64_t frames_written;
 static std::vector<unsigned char> last_png;  // a kept frame is this file again
+
+std::atomic<int> capture_interrupted;
+
+// How long ffmpeg may take no data, or go on without finishing, before it
+// counts as stalled. INVITRO_CAPTURE_STALL_MS shortens it for tests.
+static std::chrono::milliseconds stall_limit{30000};
+
+using steady = std::chrono::steady_clock;
 
 const std::string &output_error(void) { return error_text; }
 
@@ -207,18 +218,36 @@ static std::mutex writer_lock;
 static std::condition_variable writer_wakes, main_wakes;
 static std::thread writer;
 
-static int write_all(int fd, const unsigned char *data, size_t size) {
+// Every wait on ffmpeg looks at these at least every 100 ms: an
+// interrupted capture, and an abandoned output, stop waiting at once.
+static std::atomic<bool> abandon_writes;
+static bool stop_waiting(void) { return capture_interrupted || abandon_writes; }
+
+enum class wrote { all, closed, stalled, stopped };
+
+// Writes into a pipe to ffmpeg (non-blocking: a write never waits for it
+// for ever). Gives up when ffmpeg has taken nothing for the stall limit.
+static wrote write_all(int fd, const unsigned char *data, size_t size) {
+    steady::time_point last = steady::now();
     while (size > 0) {
-        ssize_t done = write(fd, data, size);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            return -1;
+        if (stop_waiting()) return wrote::stopped;
+        const ssize_t done = write(fd, data, size);
+        if (done > 0) {
+            data += done;
+            size -= static_cast<size_t>(done);
+            last = steady::now();
+            continue;
         }
-        data += done;
-        size -= static_cast<size_t>(done);
+        if (done < 0 && errno == EINTR) continue;
+        if (done < 0 && errno != EAGAIN) return wrote::closed;
+        if (steady::now() - last >= stall_limit) return wrote::stalled;
+        pollfd ready = {fd, POLLOUT, 0};
+        poll(&ready, 1, 100);
     }
-    return 0;
+    return wrote::all;
 }
+
+static wrote writer_result;  // why the writer failed
 
 static void write_frames(void) {
     std::unique_lock<std::mutex> lock(writer_lock);
@@ -236,9 +265,13 @@ static void write_frames(void) {
             main_wakes.notify_all();
             lock.unlock();
         }
-        const bool ok = write_all(encoder_stdin, yuv.data(), yuv.size()) == 0;
+        const wrote result = write_all(encoder_stdin, yuv.data(), yuv.size());
+        const bool ok = result == wrote::all;
         lock.lock();
-        if (!ok) writer_failed = true;
+        if (!ok) {
+            writer_failed = true;
+            writer_result = result;
+        }
         main_wakes.notify_all();
         if (!ok) return;
     }
@@ -248,21 +281,27 @@ static void writer_start(size_t frame_bytes) {
     yuv.assign(frame_bytes, 0);
     queue_head = queue_length = unconverted = 0;
     writer_stop = writer_failed = false;
+    abandon_writes = false;
     writer = std::thread(write_frames);
 }
 
 // Queues a frame, and returns once every new picture before this one has
 // been converted. false once a write has failed.
 static bool writer_queue(const output_picture &picture, bool same_picture) {
+    const auto wait = [](std::unique_lock<std::mutex> &lock, bool (*done)(void)) {
+        while (!done() && !writer_failed)
+            if (main_wakes.wait_for(lock, std::chrono::milliseconds(100)) == std::cv_status::timeout &&
+                capture_interrupted)
+                return false;
+        return !writer_failed;
+    };
     std::unique_lock<std::mutex> lock(writer_lock);
-    main_wakes.wait(lock, [] { return queue_length < queue_size || writer_failed; });
-    if (writer_failed) return false;
+    if (!wait(lock, [] { return queue_length < queue_size; })) return false;
     queued[(queue_head + queue_length) % queue_size] = {picture, same_picture};
     queue_length++;
     if (!same_picture) unconverted++;
     writer_wakes.notify_one();
-    main_wakes.wait(lock, [] { return unconverted <= max_unconverted || writer_failed; });
-    return !writer_failed;
+    return wait(lock, [] { return unconverted <= max_unconverted; });
 }
 
 // Lets the writer finish the queue (or, abandoning it, only the write under
@@ -271,7 +310,11 @@ static bool writer_end(bool abandon) {
     if (!writer.joinable()) return false;
     {
         std::unique_lock<std::mutex> lock(writer_lock);
-        if (!abandon) main_wakes.wait(lock, [] { return queue_length == 0 || writer_failed; });
+        if (!abandon)
+            while (queue_length > 0 && !writer_failed && !capture_interrupted)
+                main_wakes.wait_for(lock, std::chrono::milliseconds(100));
+        if (capture_interrupted) abandon = true;
+        if (abandon) abandon_writes = true;
         writer_stop = true;
         writer_wakes.notify_one();
     }
@@ -319,6 +362,7 @@ static pid_t spawn_ffmpeg(const std::vector<std::string> &arguments, int *stdin_
         }
         // A larger pipe lets the next frame render while ffmpeg still reads.
         fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
+        fcntl(ends[1], F_SETFL, fcntl(ends[1], F_GETFL) | O_NONBLOCK);
         *stdin_pipe = ends[1];
     }
     return result == 0 ? pid : -1;
@@ -330,13 +374,63 @@ static std::string describe_status(int status) {
     return "unknown status";
 }
 
-static int wait_ffmpeg(pid_t pid, const char *what) {
+static std::string stalled(const char *what, const char *how) {
+    char seconds[32];
+    snprintf(seconds, sizeof seconds, "%g", static_cast<double>(stall_limit.count()) / 1000.0);
+    return std::string("ffmpeg stalled while ") + what + ": it " + how + " for " + seconds + " s and was ended";
+}
+
+// Ends an ffmpeg run at once, whatever it is doing (stopped too), with
+// anything it started: it leads a process group of its own.
+static void end_ffmpeg(pid_t pid) {
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+static long long file_size(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+// Waits for ffmpeg to end. As long as its output grows it is working; once
+// it has written nothing for the stall limit it is ended, as it is when
+// the capture is interrupted.
+static int wait_ffmpeg(pid_t pid, const char *what, const std::string &output) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return fail(std::string("lost track of ffmpeg (") + what + ")");
+    long long size = file_size(output);
+    steady::time_point last = steady::now();
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) return fail(std::string("lost track of ffmpeg (") + what + ")");
+        if (capture_interrupted) {
+            end_ffmpeg(pid);
+            return fail("interrupted");
+        }
+        const long long now_size = file_size(output);
+        if (now_size != size) {
+            size = now_size;
+            last = steady::now();
+        } else if (steady::now() - last >= stall_limit) {
+            end_ffmpeg(pid);
+            return fail(stalled(what, "wrote nothing"));
+        }
+        usleep(20000);
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return 0;
     return fail(std::string("ffmpeg failed while ") + what + " (" + describe_status(status) + ")");
+}
+
+// A file name as ffmpeg takes it: absolute, behind its file protocol, so
+// that no part of it can be read as another protocol ("name:...") or an
+// option ("-name").
+static std::string ffmpeg_file(const std::string &path) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    return "file:" + (ec ? path : absolute.string());
 }
 
 static const std::vector<std::string> quiet = {"-hide_banner", "-nostats", "-loglevel", "error", "-y"};
@@ -360,7 +454,7 @@ static int start_encoders(void) {
                           "-pix_fmt", "yuv420p", "-flags:v", "+bitexact"})
         a.push_back(s);
     a.insert(a.end(), exact.begin(), exact.end());
-    a.push_back(tmp_video);
+    a.push_back(ffmpeg_file(tmp_video));
     encoder = spawn_ffmpeg(a, &encoder_stdin);
     if (encoder < 0) return fail("cannot start ffmpeg");
     // The sound is encoded while the frames are, not after them: AAC at
@@ -373,7 +467,7 @@ static int start_encoders(void) {
     for (const char *s : {"-i", "pipe:0", "-vn", "-c:a", "aac", "-b:a", "192k", "-flags:a", "+bitexact"})
         a.push_back(s);
     a.insert(a.end(), exact.begin(), exact.end());
-    a.push_back(tmp_sound);
+    a.push_back(ffmpeg_file(tmp_sound));
     sound_encoder = spawn_ffmpeg(a, &sound_stdin);
     if (sound_encoder < 0) return fail("cannot start ffmpeg");
     return 0;
@@ -381,23 +475,24 @@ static int start_encoders(void) {
 
 static int mux(void) {
     std::vector<std::string> a = quiet;
-    for (const std::string &s : {std::string("-i"), tmp_video, std::string("-i"), tmp_sound}) a.push_back(s);
+    for (const std::string &s : {std::string("-i"), ffmpeg_file(tmp_video), std::string("-i"), ffmpeg_file(tmp_sound)})
+        a.push_back(s);
     for (const char *s : {"-map", "0:v:0", "-map", "1:a:0", "-c", "copy", "-movflags", "+faststart"})
         a.push_back(s);
     a.insert(a.end(), exact.begin(), exact.end());
-    a.push_back(tmp_mp4);
+    a.push_back(ffmpeg_file(tmp_mp4));
     pid_t pid = spawn_ffmpeg(a, nullptr);
     if (pid < 0) return fail("cannot start ffmpeg");
-    return wait_ffmpeg(pid, "muxing the video and the sound");
+    return wait_ffmpeg(pid, "muxing the video and the sound", tmp_mp4);
 }
 
 // Closes a pipe into ffmpeg and waits for that ffmpeg to end.
-static int end_encoder(int *pipe_end, pid_t *pid, const char *what) {
+static int end_encoder(int *pipe_end, pid_t *pid, const char *what, const std::string &output) {
     if (*pipe_end >= 0) close(*pipe_end);
     *pipe_end = -1;
     const pid_t waited = *pid;
     *pid = -1;
-    return waited > 0 ? wait_ffmpeg(waited, what) : 0;
+    return waited > 0 ? wait_ffmpeg(waited, what, output) : 0;
 }
 
 // ---------------------------------------------------------------- the output
@@ -411,6 +506,16 @@ int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg
     frames_written = 0;
     last_png.clear();
     const std::string part = ".part-" + std::to_string(getpid());
+    if (const char *limit = getenv("INVITRO_CAPTURE_STALL_MS")) {
+        char *end = nullptr;
+        errno = 0;
+        const long ms = strtol(limit, &end, 10);
+        if (end != limit && !*end && !errno && ms > 0)
+            stall_limit = std::chrono::milliseconds(ms);
+        else
+            fprintf(stderr, "INVITRO_CAPTURE_STALL_MS=%s: not a whole number of milliseconds above 0; the setting is "
+                    "ignored\n", limit);
+    }
     if (with_ffmpeg) {
         // A closed pipe must show up as a failed write, not end the program.
         signal(SIGPIPE, SIG_IGN);
@@ -436,21 +541,30 @@ int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg
     return 0;
 }
 
-// After a failed write into one of the encoders: why it failed.
-static int encoder_failed(void) {
+// After a failed write into one of the encoders (`result`, "encoding the
+// frames" or "... the sound"): why it failed. An encoder that stalled or a
+// capture that was interrupted ends them all; a closed pipe is explained by
+// how its ffmpeg ended.
+static int encoder_failed(wrote result, const char *what) {
     writer_end(true);
-    if (end_encoder(&encoder_stdin, &encoder, "encoding the frames") == 0 &&
-        end_encoder(&sound_stdin, &sound_encoder, "encoding the sound") == 0)
-        fail("ffmpeg stopped reading the frames");
+    if (result == wrote::stopped || capture_interrupted) return fail("interrupted");
+    if (result == wrote::stalled)
+        return fail(stalled(what, "took no data"));
+    if (end_encoder(&encoder_stdin, &encoder, "encoding the frames", tmp_video) == 0 &&
+        end_encoder(&sound_stdin, &sound_encoder, "encoding the sound", tmp_sound) == 0)
+        fail(std::string("ffmpeg stopped reading while ") + what);
     return -1;
 }
 
 int output_frame(const output_picture &picture, bool same_picture, const int16_t *audio, uint32_t sample_frames) {
     const size_t sound_bytes = static_cast<size_t>(sample_frames) * CAPTURE_CHANNELS * sizeof(int16_t);
     if (with_ffmpeg) {
-        if (!writer_queue(picture, same_picture && frames_written > 0)) return encoder_failed();
-        if (sound_bytes && write_all(sound_stdin, reinterpret_cast<const unsigned char *>(audio), sound_bytes) != 0)
-            return encoder_failed();
+        if (!writer_queue(picture, same_picture && frames_written > 0))
+            return encoder_failed(capture_interrupted ? wrote::stopped : writer_result, "encoding the frames");
+        const wrote sound = sound_bytes ? write_all(sound_stdin, reinterpret_cast<const unsigned char *>(audio),
+                                                    sound_bytes)
+                                        : wrote::all;
+        if (sound != wrote::all) return encoder_failed(sound, "encoding the sound");
     } else {
         if (sample_frames && fwrite(audio, CAPTURE_CHANNELS * sizeof(int16_t), sample_frames, wav) != sample_frames)
             return fail("cannot write the sound file \"" + tmp_wav + "\": " + strerror(errno));
@@ -481,12 +595,12 @@ static int put_in_place(const std::string &from, const std::string &to) {
 int output_finish(void) {
     if (with_ffmpeg) {
         if (!writer_end(false)) {
-            encoder_failed();
+            encoder_failed(capture_interrupted ? wrote::stopped : writer_result, "encoding the frames");
             output_abort();
             return -1;
         }
-        if (end_encoder(&encoder_stdin, &encoder, "encoding the frames") != 0 ||
-            end_encoder(&sound_stdin, &sound_encoder, "encoding the sound") != 0 || mux() != 0 ||
+        if (end_encoder(&encoder_stdin, &encoder, "encoding the frames", tmp_video) != 0 ||
+            end_encoder(&sound_stdin, &sound_encoder, "encoding the sound", tmp_sound) != 0 || mux() != 0 ||
             put_in_place(tmp_mp4, names.video) != 0) {
             output_abort();
             return -1;
@@ -499,8 +613,14 @@ int output_finish(void) {
         output_abort();
         return -1;
     }
+    // Nothing is replaced: the run refused to start where either name was
+    // taken, and one taken since then fails the rename.
     std::error_code ec;
-    fs::remove_all(names.frames_dir, ec);  // an earlier capture of the same name
+    for (const std::string &name : {names.frames_dir, names.wav}) {
+        if (!fs::exists(fs::symlink_status(name, ec))) continue;
+        output_abort();
+        return fail("cannot write \"" + name + "\": it was made while the capture ran");
+    }
     if (put_in_place(tmp_frames, names.frames_dir) != 0) {
         output_abort();
         return -1;
@@ -528,19 +648,16 @@ void output_abort(void) {
         fclose(wav);
         wav = nullptr;
     }
-    // The encoders stop first: a write into a pipe that nobody reads any
-    // more fails, so the writer thread cannot be left waiting in one.
-    for (pid_t pid : {encoder, sound_encoder})
-        if (pid > 0) kill(pid, SIGTERM);
+    // The encoders end first, whatever state they are in; the writer
+    // thread gives up its write at once.
+    for (pid_t *pid : {&encoder, &sound_encoder}) {
+        if (*pid > 0) end_ffmpeg(*pid);
+        *pid = -1;
+    }
     writer_end(true);
     for (int *pipe_end : {&encoder_stdin, &sound_stdin}) {
         if (*pipe_end >= 0) close(*pipe_end);
         *pipe_end = -1;
-    }
-    for (pid_t *pid : {&encoder, &sound_encoder}) {
-        int status;
-        if (*pid > 0) waitpid(*pid, &status, 0);
-        *pid = -1;
     }
     std::error_code ec;
     for (const std::string &file : {tmp_video, tmp_sound, tmp_wav, tmp_mp4})

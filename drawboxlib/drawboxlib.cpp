@@ -89,39 +89,64 @@ int dbx_alphamode;
 int32_t dbx_av_offset_ms;
 int32_t dbx_platform_unpaced;
 
-// A number as strtol reads it, or false (after one line on stderr) when it
-// lies outside the 32-bit range: such a value counts as not given.
-static bool env_int32(const char *name, const char *text, const char *start, int32_t *value) {
+// Every setting is read whole: blanks may come before a number, but
+// nothing may follow it, so "1e3" or "20px" is not read as 1 or 20. A value
+// that is not a usable number is reported with one line and counts as not
+// given; a layer the display cannot show ends the program (check_layer).
+static void ignored(const char *name, const char *text, const char *why) {
+    fprintf(stderr, "%s=%s: %s; the setting is ignored\n", name, text, why);
+}
+
+// A whole decimal number from start up to stop (or the end of the text):
+// null when it is one in the 32-bit range, otherwise why it is not.
+static const char *whole_number(const char *start, const char *stop, int32_t *value) {
+    while (*start == ' ' || *start == '\t') start++;
+    const char *digits = start + (*start == '-' || *start == '+');
+    if (!(*digits >= '0' && *digits <= '9')) return "not a whole number";
     errno = 0;
-    long number = strtol(start, nullptr, 10);
-    if (errno == ERANGE || number < INT32_MIN || number > INT32_MAX) {
-        fprintf(stderr, "%s=%s: the number is out of range; the setting is ignored\n", name, text);
+    char *end = nullptr;
+    long number = strtol(start, &end, 10);
+    if (end != (stop ? stop : start + strlen(start))) return "not a whole number";
+    if (errno == ERANGE || number < INT32_MIN || number > INT32_MAX) return "the number is out of range";
+    *value = static_cast<int32_t>(number);
+    return nullptr;
+}
+
+// A number setting; true when it was given and is a whole number.
+static bool env_number(const char *name, int32_t *value) {
+    const char *text = getenv(name);
+    if (!text) return false;
+    int32_t number;
+    if (const char *why = whole_number(text, nullptr, &number)) {
+        ignored(name, text, why);
         return false;
     }
-    *value = static_cast<int32_t>(number);
+    *value = number;
     return true;
 }
 
-static void env_number(const char *name, int32_t *value) {
-    if (const char *text = getenv(name)) env_int32(name, text, text, value);
-}
-
-// "WxH": only a value with a lower-case x changes the pair.
-static void env_size(const char *name, int32_t *width, int32_t *height) {
+// "WxH", two whole numbers around a lower-case x; true when it was given
+// and is that.
+static bool env_size(const char *name, int32_t *width, int32_t *height) {
     const char *text = getenv(name);
-    if (!text) return;
+    if (!text) return false;
     const char *x = strchr(text, 'x');
-    if (!x) return;
     int32_t w, h;
-    if (!env_int32(name, text, text, &w) || !env_int32(name, text, x + 1, &h)) return;
+    const char *why = !x ? "not WIDTHxHEIGHT" : whole_number(text, x, &w);
+    if (!why) why = whole_number(x + 1, nullptr, &h);
+    if (why) {
+        ignored(name, text, why);
+        return false;
+    }
     *width = w;
     *height = h;
+    return true;
 }
 
 // A layer the display cannot show ends the program before any display work:
-// margins of half the display or more per side leave no pixel, and a window
-// side beyond DBX_MAX_LAYER_SIDE is more than any display or GL surface
-// takes (and beyond 32767 its 16.16 fixed-point size overflows).
+// a margin below 0, or of half the display or more per side, and a window
+// side below 1 or beyond DBX_MAX_LAYER_SIDE, which is more than any display
+// or GL surface takes (and beyond 32767 its 16.16 fixed-point size overflows).
 [[noreturn]] static void bad_layer(const char *name, int32_t value, const char *why) {
     const char *text = getenv(name);
     if (text)
@@ -131,16 +156,17 @@ static void env_size(const char *name, int32_t *width, int32_t *height) {
     exit(1);
 }
 
-static void check_layer(bool x_inherited, bool y_inherited) {
-    if (dbx_window_width > 0 && dbx_window_height > 0) {
-        if (dbx_window_width > DBX_MAX_LAYER_SIDE || dbx_window_height > DBX_MAX_LAYER_SIDE)
-            bad_layer("DBX_WINDOWSIZE", dbx_window_width, "a window side can be at most 16384 pixels");
-        return;  // the margins are not used
-    }
-    const char *why = "margins of 500 thousandths or more leave no pixel of the display; use 0 to 499";
-    if (dbx_screen_overscanx >= 500)
+static void check_layer(bool window_given, bool x_inherited, bool y_inherited) {
+    const auto side_ok = [](int32_t side) { return side >= 1 && side <= DBX_MAX_LAYER_SIDE; };
+    const bool window = dbx_window_width > 0 && dbx_window_height > 0;
+    if ((window_given || window) && !(side_ok(dbx_window_width) && side_ok(dbx_window_height)))
+        bad_layer("DBX_WINDOWSIZE", dbx_window_width, "a window side must be 1 to 16384 pixels");
+    if (window) return;  // the margins are not used
+    const char *why = "a margin must be 0 to 499 thousandths of the display (500 or more leave no pixel)";
+    if (dbx_screen_overscan < 0) bad_layer("DBX_OVERSCAN", dbx_screen_overscan, why);
+    if (dbx_screen_overscanx < 0 || dbx_screen_overscanx >= 500)
         bad_layer(x_inherited ? "DBX_OVERSCAN" : "DBX_OVERSCANX", dbx_screen_overscanx, why);
-    if (dbx_screen_overscany >= 500)
+    if (dbx_screen_overscany < 0 || dbx_screen_overscany >= 500)
         bad_layer(y_inherited ? "DBX_OVERSCAN" : "DBX_OVERSCANY", dbx_screen_overscany, why);
 }
 
@@ -148,15 +174,32 @@ void dbx_init(void) {
     env_number("DBX_OVERSCAN", &dbx_screen_overscan);
     env_number("DBX_OVERSCANX", &dbx_screen_overscanx);
     env_number("DBX_OVERSCANY", &dbx_screen_overscany);
-    env_size("DBX_WINDOWSIZE", &dbx_window_width, &dbx_window_height);
-    env_size("DBX_RESOLUTION", &dbx_fixed_width, &dbx_fixed_height);
-    env_number("DBX_AV_OFFSET_MS", &dbx_av_offset_ms);
+    const bool window_given = env_size("DBX_WINDOWSIZE", &dbx_window_width, &dbx_window_height);
+    // A logical resolution must be drawable: with a side below 1 there is
+    // nothing to fit into the window, and a side beyond DBX_MAX_LAYER_SIDE
+    // has more units than any layer has pixels.
+    int32_t w, h;
+    if (env_size("DBX_RESOLUTION", &w, &h)) {
+        if (w >= 1 && h >= 1 && w <= DBX_MAX_LAYER_SIDE && h <= DBX_MAX_LAYER_SIDE) {
+            dbx_fixed_width = w;
+            dbx_fixed_height = h;
+        } else {
+            ignored("DBX_RESOLUTION", getenv("DBX_RESOLUTION"), "each side must be 1 to 16384");
+        }
+    }
+    int32_t offset;
+    if (env_number("DBX_AV_OFFSET_MS", &offset)) {
+        if (offset >= -DBX_AV_OFFSET_MAX_MS && offset <= DBX_AV_OFFSET_MAX_MS)
+            dbx_av_offset_ms = offset;
+        else
+            ignored("DBX_AV_OFFSET_MS", getenv("DBX_AV_OFFSET_MS"), "the offset must be -1000 to 1000 milliseconds");
+    }
     // An axis without its own overscan (0) takes the common one, if positive.
     const bool x_inherited = dbx_screen_overscanx == 0 && dbx_screen_overscan > 0;
     const bool y_inherited = dbx_screen_overscany == 0 && dbx_screen_overscan > 0;
     if (x_inherited) dbx_screen_overscanx = dbx_screen_overscan;
     if (y_inherited) dbx_screen_overscany = dbx_screen_overscan;
-    check_layer(x_inherited, y_inherited);
+    check_layer(window_given, x_inherited, y_inherited);
     dbx_platform_init_window();
     dbx_setviewport();
 }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // ---------------------------------------------------------------- records
 
@@ -130,9 +131,15 @@ extern int dbx_alphamode;
 // (a television, a projector); the song clock runs that much ahead of the
 // sound. Negative when the sound comes late instead.
 extern int32_t dbx_av_offset_ms;
+// The largest offset either way: the sound queued ahead of the speaker is
+// about a second, so the song clock cannot serve a display or sound delay
+// beyond that. A larger DBX_AV_OFFSET_MS is reported and ignored.
+enum { DBX_AV_OFFSET_MAX_MS = 1000 };
 
-// The largest window side a layer may have (DBX_WINDOWSIZE); larger values
-// end the program in dbx_init, as do overscan margins of 500 or more.
+// The largest window side a layer may have (DBX_WINDOWSIZE), and the largest
+// side of a logical resolution (DBX_RESOLUTION). A window side outside 1 to
+// this ends the program in dbx_init, as do margins outside 0 to 499; a
+// resolution outside it is reported and ignored.
 enum { DBX_MAX_LAYER_SIDE = 16384 };
 
 void dbx_init(void);
@@ -168,6 +175,13 @@ void dbx_platform_fatal(const char *title, const char *text);
 // No image wider or taller than this is decoded.
 enum { DBX_MAX_IMAGE_SIDE = 16384 };
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize);
+// Opens one of the program's own input files (the atlas, a scene file, the
+// module) for reading, and only if it is a regular file: a FIFO, a device or
+// a folder is never opened for reading, so no program can hang on one.
+// Returns the open file; otherwise null, with *kind saying what the path is
+// instead ("a FIFO", "a directory", ...), or with *kind null and errno set
+// when there is no file to open (a missing file).
+FILE *dbx_open_regular(const char *path, const char **kind);
 void dbx_platform_start(void);  // application start-up, then the clock restart
 void dbx_platform_pass(void);   // one pass of the main loop
 // Called at the end of every pass, once the frame has been swapped onto the
@@ -198,6 +212,12 @@ extern int (*dbx_platform_keep)(void);
 // page, which offers to play again).
 void dbx_platform_end(void);
 extern void (*dbx_platform_finish)(void);
+
+// Set by a layer that runs on a clock of its own (the capture, which
+// chooses its frame rate): each pass then runs every update due by its time,
+// so the animation keeps its speed at any frame rate. Otherwise a late pass
+// runs one update, as a machine that falls behind catches up a tick a pass.
+extern int32_t dbx_platform_every_tick;
 
 // Each platform layer provides:
 void dbx_platform_init_window(void);

@@ -100,6 +100,7 @@ void dbx_platform_init_window(void) {
     context = eglCreateContext(display, config, EGL_NO_CONTEXT, version);
     egl_check(context != EGL_NO_CONTEXT, "eglCreateContext");
     dbx_platform_keep = dbx_capture_keep;
+    dbx_platform_every_tick = 1;
     egl_check(dbx_capture_width > 0 && dbx_capture_height > 0 &&
                   make_surface(dbx_capture_width, dbx_capture_height) == 0,
               "eglCreatePbufferSurface");

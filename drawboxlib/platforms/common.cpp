@@ -4,6 +4,11 @@
 
 #include <lodepng.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +19,87 @@ void dbx_platform_fatal(const char *title, const char *text) {
     fflush(stdout);
 }
 
+static const char *file_kind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+FILE *dbx_open_regular(const char *path, const char **kind) {
+    *kind = nullptr;
+    // The name is looked at before anything is opened: opening a FIFO's read
+    // end would wake a writer waiting at the other end, and opening a device
+    // can have effects of its own.
+    struct stat info;
+    if (stat(path, &info) != 0) return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+        *kind = file_kind(info.st_mode);
+        return nullptr;
+    }
+    // Something else may take the name between the look and the open, so
+    // the open does not wait (a FIFO's read end would wait for a writer)
+    // and what it opened is looked at again.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (fstat(fd, &info) != 0) {
+        const int code = errno;
+        close(fd);
+        errno = code;
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *kind = file_kind(info.st_mode);
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE *file = fdopen(fd, "rb");
+    if (!file) close(fd);
+    return file;
+}
+
+// A load_file failure that has been reported already.
+static constexpr unsigned reported = ~0u;
+
+// The whole of a regular file in one block, released with free(); otherwise
+// lodepng's error code, or `reported` after a line naming a path that is
+// not a regular file.
+static unsigned load_file(const char *filename, unsigned char **data, size_t *size) {
+    const char *kind = nullptr;
+    FILE *file = dbx_open_regular(filename, &kind);
+    if (!file) {
+        if (!kind) return 78;  // lodepng's "failed to open file for reading"
+        char text[320];
+        snprintf(text, sizeof text, "\"%.256s\" is %s, not a regular file", filename, kind);
+        dbx_platform_fatal("lodepng", text);
+        return reported;
+    }
+    unsigned error = 0;
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || info.st_size < 0) {
+        error = 78;
+    } else {
+        *size = static_cast<size_t>(info.st_size);
+        *data = static_cast<unsigned char *>(malloc(*size ? *size : 1));
+        if (!*data)
+            error = 83;  // lodepng's "memory allocation failed"
+        else if (fread(*data, 1, *size, file) != *size)
+            error = 78;
+    }
+    fclose(file);
+    return error;
+}
+
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize) {
     unsigned char *file = nullptr, *pixels = nullptr;
     size_t size = static_cast<size_t>(datasize);
     unsigned width = 0, height = 0;
     unsigned error = 0;
     if (datasize == 0) {
-        error = lodepng_load_file(&file, &size, filename);
+        error = load_file(filename, &file, &size);
         data = file;
     } else if (datasize < 0) {
         error = 48;  // lodepng's "empty input buffer"
@@ -44,7 +123,7 @@ dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int da
     if (!error) error = lodepng_decode32(&pixels, &width, &height, data, size);
     free(file);
     if (error) {
-        dbx_platform_fatal("lodepng", lodepng_error_text(error));
+        if (error != reported) dbx_platform_fatal("lodepng", lodepng_error_text(error));
         free(pixels);
         return nullptr;
     }

@@ -70,14 +70,19 @@ void dbx_platform_start(void) {
     dbx_platform_ticready(1);
 }
 
-// A pass up to its picture: input, the update when a tick is due, the
-// application's frame hook. Returns 1 when the update ran.
+int32_t dbx_platform_every_tick;
+
+// A pass up to its picture: input, the update when a tick is due (offline,
+// every update due by now), the application's frame hook. Returns 1 when an
+// update ran.
 static int advance(void) {
     dbx_platform_poll_input();
-    const int updated = dbx_platform_ticready(0);
-    if (updated) {
+    int updated = 0;
+    while (dbx_platform_ticready(0)) {
         dbx_application_update();
         dtmp_mousedown = 0;
+        updated = 1;
+        if (!dbx_platform_every_tick) break;
     }
     dbx_application_drawframe();
     return updated;
@@ -111,6 +116,7 @@ void dbx_reset(void) {
     dbx_platform_keep = nullptr;
     dbx_platform_finish = nullptr;
     dbx_frame_shown = nullptr;
+    dbx_platform_every_tick = 0;
     dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
     dbx_ticsize = 25;
     dbx_tics = 0;

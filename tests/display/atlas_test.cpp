@@ -1,7 +1,12 @@
 // Atlas loading: texture upload, frame sets and the frame table, on real GL.
 #include "display_fixture.h"
 #include "out.h"
+#include "tests/common/scratch_dir.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -100,6 +105,46 @@ TEST_F(Atlas, UndecodableImageCreatesNothing) {
     EXPECT_EQ(dbx_frames, 0u);
     EXPECT_EQ(out.rfind("[lodepng] ", 0), 0u) << out;
     EXPECT_EQ(out.back(), '\n');
+}
+
+// Only a regular file is opened: a FIFO (which would block the open), a
+// device (/dev/zero never ends) and a folder are named with what they are
+// and make nothing, as a missing file does.
+TEST_F(Atlas, PathsThatAreNotRegularFilesAreRefused) {
+    scratch_dir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo.png").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir((dir / "folder.png").c_str(), 0755), 0);
+    const struct {
+        std::string path;
+        const char *kind;  // null: missing
+    } cases[] = {
+        {dir / "fifo.png", "a FIFO"},
+        {dir / "folder.png", "a directory"},
+        {"/dev/zero", "a character device"},
+        {dir / "missing.png", nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        const char *kind = "unset";
+        errno = 0;
+        EXPECT_EQ(dbx_open_regular(c.path.c_str(), &kind), nullptr);
+        if (c.kind) {
+            EXPECT_STREQ(kind, c.kind);
+        } else {
+            EXPECT_EQ(kind, nullptr);
+            EXPECT_EQ(errno, ENOENT);
+        }
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(dbx_loadframeset(c.path.c_str(), nullptr, 0, table, 3), 0);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(dbx_framesets, 0u);
+        EXPECT_EQ(dbx_frames, 0u);
+        EXPECT_EQ(out, c.kind ? "[lodepng] \"" + c.path + "\" is " + c.kind + ", not a regular file\n"
+                              : std::string("[lodepng] failed to open file for reading\n"));
+    }
+    // Nothing opened the FIFO: a writer still finds no reader at it.
+    EXPECT_LT(open((dir / "fifo.png").c_str(), O_WRONLY | O_NONBLOCK), 0);
+    EXPECT_EQ(errno, ENXIO);
 }
 
 // An image that cannot hold every rectangle of the table is reported on one

@@ -19,7 +19,8 @@ int dbx_application_drawframe(void) { return 0; }
 
 void reset_engine(void) {
     dbx_reset();
-    for (const char *name : {"DBX_OVERSCAN", "DBX_OVERSCANX", "DBX_OVERSCANY", "DBX_WINDOWSIZE", "DBX_RESOLUTION"})
+    for (const char *name :
+         {"DBX_OVERSCAN", "DBX_OVERSCANX", "DBX_OVERSCANY", "DBX_WINDOWSIZE", "DBX_RESOLUTION", "DBX_AV_OFFSET_MS"})
         unsetenv(name);
     standin_fail_step(nullptr);
     app_updates = 0;

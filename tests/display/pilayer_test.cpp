@@ -269,4 +269,29 @@ TEST_F(PiLayer, ButtonCodeLastsUntilTheNextUpdate) {
     close(fds[1]);
 }
 
+// A pass 100 ms late (four ticks due) runs one update on a live layer,
+// which catches up a tick a pass, and all four on one that renders offline.
+TEST_F(PiLayer, ALatePassRunsOneUpdateLiveAndEveryDueUpdateOffline) {
+    const struct {
+        int32_t every_tick;
+        int updates, tics;
+    } cases[] = {{0, 1, 1}, {1, 4, 4}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.every_tick);
+        reset_engine();
+        open_display(320, 180);
+        dbx_platform_every_tick = c.every_tick;
+        dbx_platform_clock = fake_clock;
+        fake_now = 1000;
+        dbx_platform_ticready(1);
+        fake_now = 1100;
+        dbx_platform_pass();
+        EXPECT_EQ(app_updates, c.updates);
+        EXPECT_EQ(dbx_tics, c.tics);
+        dbx_platform_pass();  // the same time: nothing more is due offline
+        EXPECT_EQ(app_updates, c.every_tick ? 4 : 2);
+    }
+    dbx_platform_clock = dbx_monotonic_ms;
+}
+
 }  // namespace
