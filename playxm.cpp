@@ -9,8 +9,8 @@
 #include "playxm.h"
 
 #include "drawboxlib/drawboxlib.h"
-#include "xmheard.h"
-#include "xmout.h"
+#include "sound/xmheard.h"
+#include "sound/xmout.h"
 
 #include <cstdio>
 #include <cstring>
@@ -23,16 +23,6 @@ xm_mode_t xm_mode;
 void (*xm_advance)(void);
 const char *xm_filename = "omber.xm";
 uint64_t (*xm_clock)(void) = dbx_monotonic_ms;
-#ifdef DBX_NO_PULSE
-const xm_output *const xm_pulse_output = nullptr;
-#endif
-#ifdef DBX_NO_ALSA
-const xm_output *const xm_alsa_output = nullptr;
-#endif
-#ifndef DBX_WEB_AUDIO
-const xm_output *const xm_web_output = nullptr;
-#endif
-const xm_output *xm_outputs[4] = {xm_pulse_output, xm_alsa_output, xm_web_output, nullptr};
 const xm_output *xm_live;
 uint64_t xm_mixed;
 int64_t xm_clock_sample;

@@ -39,17 +39,15 @@ enum { XM_SILENT_MAX_STEP_MS = 1000 };
 // Sample frames mixed since the song started.
 extern uint64_t xm_mixed;
 
-// Live sound: the outputs tried in order (null entries, outputs this build
-// lacks, are passed over), and the one playing (null when silent or
-// offline). An output that fails is closed and the show goes on silently
-// (XM_SILENT) from the sample it had reached; every XM_OUTPUT_RETRY_MS the
-// outputs are tried again.
+// Live sound: the output playing, one of xm_outputs (sound/xmout.h); null
+// when silent or offline. An output that fails is closed and the show goes
+// on silently (XM_SILENT) from the sample it had reached; every
+// XM_OUTPUT_RETRY_MS the outputs are tried again.
 struct xm_output;
-extern const xm_output *xm_outputs[4];
 extern const xm_output *xm_live;
 
 // Mixes the next `frames` stereo frames (16-bit) into `pcm`, marking in the
-// heard history (xmheard.h) where each row begins and noting where the song
+// heard history (sound/xmheard.h) where each row begins and noting where the song
 // ends (silence after that, unless xm_loop starts it again).
 void xm_mix(int16_t *pcm, uint32_t frames);
 

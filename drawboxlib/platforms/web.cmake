@@ -45,7 +45,9 @@ target_link_libraries(dbx_platform_web PUBLIC drawboxlib)
 # The program: the web layer around intro_app, which brings the engine and
 # the intro, built as for every other platform. The layer has its own main:
 # the browser, not a loop of ours, calls each pass.
-add_executable(invitro-web)
+# web/page.cpp is the page's hold on the intro (the state probe its test
+# reads, the "play again" button).
+add_executable(invitro-web ${PROJECT_SOURCE_DIR}/web/page.cpp)
 target_link_libraries(invitro-web PRIVATE intro_app dbx_platform_web)
 set_target_properties(invitro-web PROPERTIES OUTPUT_NAME invitro SUFFIX .js
                       RUNTIME_OUTPUT_DIRECTORY ${DBX_WEB_SITE})

@@ -1,5 +1,5 @@
 // The history of row starts that the live song clock reads.
-#include "xmheard.h"
+#include "sound/xmheard.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // clock must follow the module's own tempo.
 #include "drawboxlib/drawboxlib.h"
 #include "playxm.h"
-#include "xmout.h"
+#include "sound/xmout.h"
 #include "xmwriter.h"
 
 #include <gtest/gtest.h>

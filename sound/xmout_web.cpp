@@ -5,11 +5,7 @@
 // reports comes from the context's output timestamp (which context time the
 // speakers played at which moment), so the song clock shows the heard row
 // and scenes switch on the heard beat.
-#include "drawboxlib/drawboxlib.h"
-#include "intro.h"
-#include "playxm.h"
-#include "xmheard.h"
-#include "xmout.h"
+#include "sound/xmout.h"
 
 #include <emscripten.h>
 
@@ -136,28 +132,3 @@ static int64_t web_delay(void) { return static_cast<int64_t>(web_audio_delay());
 
 static const xm_output web_output = {web_open, web_room, web_write, web_delay, web_audio_failed, web_audio_close};
 const xm_output *const xm_web_output = &web_output;
-
-// ---------------------------------------------------------------- for the page and its test
-
-// The state of the show as one line of JSON (read by the browser test):
-// "heard" is the sample the song clock showed, "mixed" the samples mixed.
-extern "C" EMSCRIPTEN_KEEPALIVE const char *web_state(void) {
-    static char line[320];
-    const char *scene = intro_scene_name();
-    const int audio = xm_live == xm_web_output;
-    snprintf(line, sizeof line,
-             "{\"audio\":%d,\"rate\":%u,\"heard\":%lld,\"mixed\":%llu,\"track\":%d,\"row\":%d,\"tics\":%d,\"screen\":[%d,%d],\"left\":%d,\"scene\":\"%.20s\"}",
-             audio, static_cast<unsigned>(md_mixfreq), static_cast<long long>(audio ? xm_clock_sample : -1),
-             static_cast<unsigned long long>(xm_mixed), xmtrack, xmrow, static_cast<int>(dbx_tics),
-             static_cast<int>(dbx_screen_width), static_cast<int>(dbx_screen_height),
-             static_cast<int>(dbx_viewport_left), scene);
-    return line;
-}
-
-// The "play again" button at the end of the show.
-extern "C" EMSCRIPTEN_KEEPALIVE void web_play_again(void) { intro_play_again(); }
-
-// The sample at which song position TRACK began, or -1.
-extern "C" EMSCRIPTEN_KEEPALIVE double web_position_start(int track) {
-    return static_cast<double>(xm_heard_first(track));
-}

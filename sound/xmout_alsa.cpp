@@ -1,7 +1,7 @@
 // ALSA playback (the Raspberry Pi console): the default device opened
 // without blocking, topped up once per frame; its delay says what is being
 // heard.
-#include "xmout.h"
+#include "sound/xmout.h"
 
 #include <alsa/asoundlib.h>
 

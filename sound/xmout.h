@@ -28,8 +28,12 @@ struct xm_output {
     void (*close)(void);
 };
 
-// PulseAudio (also PipeWire's pulse server) where a server runs, else ALSA's
-// default device. Null where a library was not found at build time.
+// The outputs tried in order (null entries, outputs this build lacks, are
+// passed over): PulseAudio (also PipeWire's pulse server) where a server
+// runs, else ALSA's default device; Web Audio in a browser.
+extern const xm_output *xm_outputs[4];
+
+// Each output. Null where a library was not found at build time.
 extern const xm_output *const xm_pulse_output;
 extern const xm_output *const xm_alsa_output;
 // Web Audio in a web browser (the web build only).

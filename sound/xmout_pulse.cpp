@@ -1,7 +1,7 @@
 // PulseAudio playback on the frame loop's own thread: the client's main loop
 // is run without blocking once per frame, the stream is topped up with
 // whatever it has room for, and its latency says what is being heard.
-#include "xmout.h"
+#include "sound/xmout.h"
 
 #include <pulse/pulseaudio.h>
 

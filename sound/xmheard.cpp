@@ -1,5 +1,5 @@
 // The history of row starts: a ring of the latest marks, oldest first.
-#include "xmheard.h"
+#include "sound/xmheard.h"
 
 namespace {
 struct heard_mark {
