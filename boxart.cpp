@@ -108,7 +108,9 @@ int boxart_check(const char *filename, const char *data, int datasize, bool cut,
     return problems;
 }
 
-void boxart_loadfile(const char *filename) {
+void boxart_loadfile(const char *name) {
+    const dbx_path path = dbx_data_file(name);
+    const char *filename = path.text;
     char buffer[BOXART_FILE_MAX];
     size_t got;
     bool cut;
@@ -120,8 +122,8 @@ void boxart_loadfile(const char *filename) {
                 fprintf(stderr, "The box art file \"%s\" is %s, not a regular file; the scene goes on without its boxes.\n",
                         filename, kind);
             else
-                fprintf(stderr, "Cannot open the box art file \"%s\"; the scene goes on without its boxes.\n",
-                        filename);
+                fprintf(stderr, "Cannot open the box art file \"%s\" (looked in %s); the scene goes on without its "
+                        "boxes.\n", filename, dbx_data_where().text);
             return;
         }
         got = fread(buffer, 1, sizeof buffer, f.get());

@@ -302,10 +302,12 @@ int dbx_application_init(void) {
     dbx_alphamode = 1;
     dbx_init();
     uint32_t sets_before = dbx_framesets;
-    int set = dbx_loadframeset("out.png", nullptr, 0, tileset, 25);
+    const dbx_path atlas = dbx_data_file("out.png");
+    int set = dbx_loadframeset(atlas.text, nullptr, 0, tileset, 25);
     if (dbx_framesets == sets_before) {
         // Nothing sensible can be drawn without the atlas.
-        fprintf(stderr, "The intro cannot run without its atlas \"out.png\".\n");
+        fprintf(stderr, "The intro cannot run without its atlas \"%s\" (looked in %s).\n", atlas.text,
+                dbx_data_where().text);
         exit(1);
     }
     dbx_frame[0].frameset = static_cast<uint32_t>(set);

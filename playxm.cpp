@@ -51,7 +51,7 @@ static uint64_t fallback_steps;     // and how often it has stepped since
 // it is there but not a regular file.
 static MODULE *load_song(const char **kind) {
     *kind = nullptr;
-    FILE *song = dbx_open_regular(xm_filename, kind);
+    FILE *song = dbx_open_regular(dbx_data_file(xm_filename).text, kind);
     if (!song) MikMod_errno = MMERR_OPENING_FILE;
     MODULE *loaded = song ? Player_LoadFP(song, 64, 0) : nullptr;
     if (song) fclose(song);
@@ -310,12 +310,13 @@ int playxm(void) {
         xm_clock_sample = 0;
         xm_heard_reset();
     } else {
+        const dbx_path path = dbx_data_file(xm_filename);
         if (kind)
             fprintf(stderr, "Cannot load the music module \"%s\" (it is %s, not a regular file); the scenes follow "
-                    "the silent clock.\n", xm_filename, kind);
+                    "the silent clock.\n", path.text, kind);
         else
-            fprintf(stderr, "Cannot load the music module \"%s\" (%s); the scenes follow the silent clock.\n",
-                    xm_filename, MikMod_strerror(MikMod_errno));
+            fprintf(stderr, "Cannot load the music module \"%s\" (%s; looked in %s); the scenes follow the silent "
+                    "clock.\n", path.text, MikMod_strerror(MikMod_errno), dbx_data_where().text);
         fallback_start_ms = dbx_platform_clock();
         fallback_steps = 0;
     }

@@ -97,9 +97,10 @@ double capture_song_progress(void) {
 }
 
 std::vector<std::string> capture_inputs(void) {
-    std::vector<std::string> files = {"out.png", xm_filename};
+    std::vector<std::string> files = {dbx_data_file("out.png").text, dbx_data_file(xm_filename).text};
     std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator("data", ec)) files.push_back(entry.path().string());
+    for (const auto &entry : std::filesystem::directory_iterator(dbx_data_file("data").text, ec))
+        files.push_back(entry.path().string());
     return files;
 }
 

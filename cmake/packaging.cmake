@@ -1,7 +1,7 @@
 # Debian packages: `cpack -G DEB` in a build folder (native or cross) makes
-# invitro_<version>_<arch>.deb. The programs go to /usr/lib/invitro, the
-# intro's files (atlas, module, scene files) to /usr/share/invitro, and
-# /usr/bin holds a launcher per program that runs it in that folder.
+# invitro_<version>_<arch>.deb. The programs go to /usr/bin and the intro's
+# files (atlas, module, scene files) to /usr/share/invitro, where a program
+# finds them from its own folder when the working folder does not hold them.
 set(dbx_programs invitro invitro-headless)
 if(TARGET invitro-capture)
   list(APPEND dbx_programs invitro-capture)
@@ -9,10 +9,9 @@ endif()
 if(DBX_RPI_NATIVE)
   list(APPEND dbx_programs invitro-rpi)
 endif()
-install(TARGETS ${dbx_programs} RUNTIME DESTINATION lib/invitro)
-foreach(program ${dbx_programs})
-  install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/launcher.sh DESTINATION bin RENAME ${program})
-endforeach()
+install(TARGETS ${dbx_programs} RUNTIME DESTINATION bin)
+file(RELATIVE_PATH dbx_data_from_program ${CMAKE_INSTALL_PREFIX}/bin ${CMAKE_INSTALL_PREFIX}/share/invitro)
+target_compile_definitions(drawboxlib PRIVATE DBX_DATA_FROM_PROGRAM="${dbx_data_from_program}")
 install(FILES ${PROJECT_SOURCE_DIR}/out.png ${PROJECT_SOURCE_DIR}/omber.xm DESTINATION share/invitro)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/ DESTINATION share/invitro/data FILES_MATCHING PATTERN "*.dat")
 

@@ -182,6 +182,18 @@ dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int da
 // instead ("a FIFO", "a directory", ...), or with *kind null and errno set
 // when there is no file to open (a missing file).
 FILE *dbx_open_regular(const char *path, const char **kind);
+// Where the program's own file `name` (the atlas, a scene file, the module)
+// is read from: in the folder DBX_DATA names when it is set; otherwise in
+// the working folder when it is there, else in the package's data folder
+// beside the program (/usr/share/invitro for /usr/bin/invitro) when it is
+// there; a name found nowhere stays as given, relative to the working
+// folder. An absolute name is taken as it is. dbx_data_where says where
+// the files are looked for, for a message about a missing one.
+struct dbx_path {
+    char text[4096];
+};
+dbx_path dbx_data_file(const char *name);
+dbx_path dbx_data_where(void);
 void dbx_platform_start(void);  // application start-up, then the clock restart
 void dbx_platform_pass(void);   // one pass of the main loop
 // Called at the end of every pass, once the frame has been swapped onto the

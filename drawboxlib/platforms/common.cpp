@@ -28,6 +28,64 @@ static const char *file_kind(mode_t mode) {
     return "not a regular file";
 }
 
+// The package's data folder, from the folder the program lies in (set by
+// the build: the install prefix's share/invitro seen from its bin).
+#ifndef DBX_DATA_FROM_PROGRAM
+#define DBX_DATA_FROM_PROGRAM "../share/invitro"
+#endif
+
+static bool exists(const char *path) {
+    struct stat info;
+    return stat(path, &info) == 0;
+}
+
+// The package's data folder for this program, or false where it cannot be
+// told (no /proc, a name too long).
+static bool package_folder(char *folder, size_t size) {
+    char program[4096];
+    const ssize_t n = readlink("/proc/self/exe", program, sizeof program - 1);
+    if (n <= 0) return false;
+    program[n] = 0;
+    char *slash = strrchr(program, '/');
+    if (!slash) return false;
+    *slash = 0;
+    const int written = snprintf(folder, size, "%s/%s", program, DBX_DATA_FROM_PROGRAM);
+    return written > 0 && static_cast<size_t>(written) < size;
+}
+
+dbx_path dbx_data_file(const char *name) {
+    dbx_path path;
+    snprintf(path.text, sizeof path.text, "%s", name);
+    if (name[0] == '/') return path;
+    const char *data = getenv("DBX_DATA");
+    if (data && *data) {
+        snprintf(path.text, sizeof path.text, "%s/%s", data, name);
+        return path;
+    }
+    if (exists(name)) return path;
+    char folder[4096];
+    dbx_path packaged;
+    if (package_folder(folder, sizeof folder) &&
+        static_cast<size_t>(snprintf(packaged.text, sizeof packaged.text, "%s/%s", folder, name)) <
+            sizeof packaged.text &&
+        exists(packaged.text))
+        return packaged;
+    return path;
+}
+
+dbx_path dbx_data_where(void) {
+    dbx_path where;
+    const char *data = getenv("DBX_DATA");
+    char folder[4096];
+    if (data && *data)
+        snprintf(where.text, sizeof where.text, "DBX_DATA=%.3000s", data);
+    else if (package_folder(folder, sizeof folder))
+        snprintf(where.text, sizeof where.text, "the working folder and %.3000s; DBX_DATA names another", folder);
+    else
+        snprintf(where.text, sizeof where.text, "the working folder; DBX_DATA names another");
+    return where;
+}
+
 FILE *dbx_open_regular(const char *path, const char **kind) {
     *kind = nullptr;
     // The name is looked at before anything is opened: opening a FIFO's read

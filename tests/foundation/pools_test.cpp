@@ -1,9 +1,13 @@
 #include "drawboxlib/drawboxlib.h"
 #include "tests/common/pools.h"
+#include "tests/common/scratch_dir.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -149,6 +153,57 @@ TEST(EngineReset, GivesAFreshProgramsState) {
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->x, 9u);
     EXPECT_EQ(dbx_event_get(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The program's files are looked for in DBX_DATA, else the working folder,
+// else the package's data folder beside the program (../share/invitro from
+// the program's folder); a name found nowhere stays as given.
+TEST(DataFolder, FilesAreFoundWhereTheyAre) {
+    scratch_dir here;
+    ASSERT_FALSE(here.path.empty());
+    char program[4096];
+    const ssize_t n = readlink("/proc/self/exe", program, sizeof program - 1);
+    ASSERT_GT(n, 0);
+    program[n] = 0;
+    const std::string package = std::filesystem::path(program).parent_path().string() + "/../share/invitro";
+    const bool made_package = !std::filesystem::exists(package);
+    std::filesystem::create_directories(package + "/data");
+    std::ofstream(package + "/data/packaged.dat") << "x";
+    std::ofstream(package + "/data/both.dat") << "x";
+    std::filesystem::create_directories("data");
+    std::ofstream("data/both.dat") << "x";
+    std::ofstream("data/here.dat") << "x";
+    const struct {
+        const char *data_env, *name;
+        std::string expected;
+    } cases[] = {
+        {nullptr, "data/here.dat", "data/here.dat"},
+        {nullptr, "data/both.dat", "data/both.dat"},
+        {nullptr, "data/packaged.dat", package + "/data/packaged.dat"},
+        {nullptr, "data/nowhere.dat", "data/nowhere.dat"},
+        {nullptr, "/abs/out.png", "/abs/out.png"},
+        {"/srv/intro", "data/here.dat", "/srv/intro/data/here.dat"},
+        {"", "data/packaged.dat", package + "/data/packaged.dat"},
+    };
+    for (const auto &c : cases) {
+        if (c.data_env)
+            setenv("DBX_DATA", c.data_env, 1);
+        else
+            unsetenv("DBX_DATA");
+        EXPECT_EQ(std::string(dbx_data_file(c.name).text), c.expected)
+            << c.name << " with DBX_DATA " << (c.data_env ? c.data_env : "unset");
+    }
+    setenv("DBX_DATA", "/srv/intro", 1);
+    EXPECT_EQ(std::string(dbx_data_where().text), "DBX_DATA=/srv/intro");
+    unsetenv("DBX_DATA");
+    EXPECT_NE(std::string(dbx_data_where().text).find("share/invitro"), std::string::npos);
+    std::filesystem::remove(package + "/data/packaged.dat");
+    std::filesystem::remove(package + "/data/both.dat");
+    if (made_package) std::filesystem::remove_all(std::filesystem::path(package).parent_path());
 }
 
 }  // namespace
