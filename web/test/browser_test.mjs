@@ -152,13 +152,19 @@ function launch(flags = []) {
   };
   return b;
 }
+// Ends browser B (killed if it does not end in 5 s) and removes its profile.
 async function quit(b) {
-  if (b.child.exitCode === null) {
+  for (const signal of ['SIGTERM', 'SIGKILL']) {
+    if (b.child.exitCode !== null || b.child.signalCode !== null) break;
     const exited = new Promise((resolve) => b.child.once('exit', resolve));
-    b.child.kill();
+    b.child.kill(signal);
     await Promise.race([exited, sleep(5000)]);
   }
-  fs.rmSync(b.profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+  try {
+    fs.rmSync(b.profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+  } catch (error) {
+    console.log(`(the browser profile ${b.profile} stays: ${error.message})`);
+  }
 }
 let finished = false;
 async function finish(code) {
@@ -201,7 +207,8 @@ async function openPage(b, script) {
   const waitFor = async (expression, what, ms) => {
     for (const until = Date.now() + ms; Date.now() < until; await sleep(50)) if (await evaluate(expression)) return true;
     const status = await evaluate(`document.getElementById('message')?.textContent`);
-    throw new Error(`timed out waiting for ${what} (the page says "${status}"; console: ${consoleErrors.join(' | ')})`);
+    const show = await evaluate(`window.Module && Module._web_state ? Module.ccall('web_state', 'string') : 'not loaded'`);
+    throw new Error(`timed out waiting for ${what} (the page says "${status}", the show ${show}; console: ${consoleErrors.join(' | ')})`);
   };
   // A real click (a user gesture) at a point of the page.
   const click = async (x, y) => {
@@ -367,35 +374,39 @@ const pageClock = `(() => {
 })();`;
 
 // Samples the show twice, SECONDS apart: the song position must move as far
-// as in the native capture, and the tick clock at least at its rate (a tick
-// clock behind catches up one tick a frame).
+// as in the native capture, and the tick clock at its rate, or where the
+// frames come slower (a busy machine) or the ticks are behind, by a tick a
+// frame.
 async function keepsTime(evaluate, seconds, what) {
-  const sample = () => evaluate(`({ s: JSON.parse(Module.ccall('web_state', 'string')), t: performance.now() })`);
+  const sample = () => evaluate(`({ s: JSON.parse(Module.ccall('web_state', 'string')), t: performance.now(), frames: window.frameCount })`);
   const a = await sample();
   await sleep(seconds * 1000);
   const z = await sample();
-  const wall = (z.t - a.t) / 1000, tics = (z.s.tics - a.s.tics) / wall;
+  const wall = (z.t - a.t) / 1000, tics = z.s.tics - a.s.tics, frames = z.frames - a.frames;
   const song = (songMs(z.s.track, z.s.row) - songMs(a.s.track, a.s.row)) / 1000;
-  check(z.s.audio === 0 && tics * TICK_S >= 0.9 && Math.abs(song - wall) <= 0.3,
-    `${what}: the show goes on in time on the silent clock (${tics.toFixed(1)} ticks a second; ` +
+  check(z.s.audio === 0 && tics >= 0.9 * Math.min(wall / TICK_S, frames) && Math.abs(song - wall) <= 0.3,
+    `${what}: the show goes on in time on the silent clock (${tics} ticks in ${frames} frames; ` +
     `from position ${a.s.track} row ${a.s.row} to ${z.s.track} row ${z.s.row}, ${song.toFixed(2)} s of song in ${wall.toFixed(2)} s)`);
 }
 
 // Clicks the start screen with the given click, and checks that the "no
 // sound" note comes a second after the show's first frame (where the output
-// starts to watch the audio context), and within 2 s of the click.
+// starts to watch the audio context). The program's start-up (its pictures
+// and song loaded) comes between the click and that frame: half a second
+// on an idle machine, seconds on a busy one.
 async function noSoundNote(evaluate, clickStart, what) {
   await evaluate(`(() => {
     new MutationObserver(() => { if (!window.noteAt && ${shown('nosound')}) window.noteAt = performance.now(); })
       .observe(document.getElementById('nosound'), { attributes: true });
-    Module.onframe = () => { window.firstFrameAt = window.firstFrameAt || performance.now(); };
+    window.frameCount = 0;
+    Module.onframe = () => { window.firstFrameAt = window.firstFrameAt || performance.now(); frameCount++; };
     return true; })()`);
   const clickAt = await evaluate('performance.now()');
   await clickStart();
   await evaluate(`new Promise((resolve) => { const until = performance.now() + 5000;
     (function wait() { window.noteAt || performance.now() > until ? resolve() : setTimeout(wait, 20); })(); })`);
   const { noteAt, firstFrameAt, audio } = await evaluate(`({ noteAt: window.noteAt, firstFrameAt, audio: Module.audio.state })`);
-  check(noteAt && noteAt - firstFrameAt <= 1100 && noteAt - clickAt <= 2000,
+  check(noteAt && noteAt - firstFrameAt <= 1100,
     `${what}: the "no sound" note shows ${noteAt ? `${(noteAt - clickAt).toFixed(0)} ms after the click, ` +
     `${(noteAt - firstFrameAt).toFixed(0)} ms after the first frame` : 'not within 5 s'} (the audio context is ${audio})`);
 }
