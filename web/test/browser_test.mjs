@@ -5,10 +5,18 @@
 //    the same song position and row (invitro-capture's PNG frames),
 //  - each scene change comes on the first tick after the position is heard,
 //  - Web Audio played sound, and the heard position trails the mixer,
-//  - the console shows no errors.
+//  - the console shows no errors;
+// then, in more tabs and a second browser, that
+//  - an audio context that stays suspended, or whose time stands still,
+//    gives the "no sound" note a second after the show starts, and the show
+//    goes on in time; at the song's end (reached on a page clock running 20
+//    times as fast) the "play again" button plays the show from the top,
+//  - a failure of the program shows its own sentence,
+//  - a browser without WebGL says so before any click and offers none.
 // Usage: node web/test/browser_test.mjs SITE_DIR NATIVE_FRAMES_DIR TIMELINE_CSV [--shots DIR]
-// --shots DIR keeps the pictures: the start screen and the whole page at the
-// end (screenshots), and the canvas at each compared row.
+// --shots DIR keeps the pictures: the start screen, the whole page at the
+// end of the first part, the page without sound, at the song's end and
+// without WebGL (screenshots), and the canvas at each compared row.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -102,58 +110,84 @@ const server = http.createServer((req, res) => {
 await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
 const url = `http://127.0.0.1:${server.address().port}/`;
 
-// ---------------------------------------------------------------- the browser, over its DevTools pipe
+// ---------------------------------------------------------------- browsers, over their DevTools pipe
 
-const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'invitro-chromium-'));
-const browser = spawn(process.env.CHROMIUM || 'chromium', [
-  '--headless=new', '--no-sandbox', '--remote-debugging-pipe', `--user-data-dir=${profile}`,
-  '--no-first-run', '--no-default-browser-check', '--disable-extensions', '--disable-background-timer-throttling',
-  '--disable-renderer-backgrounding', '--disable-backgrounding-occluded-windows',
-  '--use-angle=swiftshader', '--enable-unsafe-swiftshader', `--window-size=${W},${H}`, 'about:blank',
-], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
-let browserLog = '';
-browser.stderr.on('data', (d) => { browserLog += d; });
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-let nextId = 1, pending = new Map(), listeners = [], inbox = '';
-browser.stdio[4].on('data', (data) => {
-  inbox += data.toString('utf8');
-  let end;
-  while ((end = inbox.indexOf('\0')) >= 0) {
-    const message = JSON.parse(inbox.slice(0, end));
-    inbox = inbox.slice(end + 1);
-    if (message.id && pending.has(message.id)) {
-      const { resolve, reject } = pending.get(message.id);
-      pending.delete(message.id);
-      message.error ? reject(new Error(`${message.error.message} ${message.error.data || ''}`)) : resolve(message.result);
-    } else for (const listener of listeners) listener(message);
+// Headless Chromium with software WebGL; FLAGS add to (or take from) its
+// setup. The autoplay policy is the one a desktop browser has: sound starts
+// only from a user's gesture.
+const baseFlags = [
+  '--headless=new', '--no-sandbox', '--remote-debugging-pipe', '--no-first-run', '--no-default-browser-check',
+  '--disable-extensions', '--disable-background-timer-throttling', '--disable-renderer-backgrounding',
+  '--disable-backgrounding-occluded-windows', '--autoplay-policy=document-user-activation-required',
+  '--use-angle=swiftshader', '--enable-unsafe-swiftshader', `--window-size=${W},${H}`,
+];
+const browsers = [];
+function launch(flags = []) {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'invitro-chromium-'));
+  const child = spawn(process.env.CHROMIUM || 'chromium', [...baseFlags, ...flags, `--user-data-dir=${profile}`, 'about:blank'],
+    { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
+  const b = { child, profile, log: '', listeners: [] };
+  browsers.push(b);
+  child.stderr.on('data', (d) => { b.log += d; });
+  let nextId = 1, inbox = '';
+  const pending = new Map();
+  child.stdio[4].on('data', (data) => {
+    inbox += data.toString('utf8');
+    let end;
+    while ((end = inbox.indexOf('\0')) >= 0) {
+      const message = JSON.parse(inbox.slice(0, end));
+      inbox = inbox.slice(end + 1);
+      if (message.id && pending.has(message.id)) {
+        const { resolve, reject } = pending.get(message.id);
+        pending.delete(message.id);
+        message.error ? reject(new Error(`${message.error.message} ${message.error.data || ''}`)) : resolve(message.result);
+      } else for (const listener of b.listeners) listener(message);
+    }
+  });
+  b.send = (method, params = {}, sessionId) => {
+    const id = nextId++;
+    child.stdio[3].write(JSON.stringify({ id, method, params, ...(sessionId ? { sessionId } : {}) }) + '\0');
+    return new Promise((resolve, reject) => pending.set(id, { resolve, reject }));
+  };
+  return b;
+}
+// Ends browser B (killed if it does not end in 5 s) and removes its profile.
+async function quit(b) {
+  for (const signal of ['SIGTERM', 'SIGKILL']) {
+    if (b.child.exitCode !== null || b.child.signalCode !== null) break;
+    const exited = new Promise((resolve) => b.child.once('exit', resolve));
+    b.child.kill(signal);
+    await Promise.race([exited, sleep(5000)]);
   }
-});
-function send(method, params = {}, sessionId) {
-  const id = nextId++;
-  browser.stdio[3].write(JSON.stringify({ id, method, params, ...(sessionId ? { sessionId } : {}) }) + '\0');
-  return new Promise((resolve, reject) => pending.set(id, { resolve, reject }));
+  try {
+    fs.rmSync(b.profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+  } catch (error) {
+    console.log(`(the browser profile ${b.profile} stays: ${error.message})`);
+  }
 }
 let finished = false;
 async function finish(code) {
   if (finished) return;
   finished = true;
   server.close();
-  if (browser.exitCode === null) {
-    const exited = new Promise((resolve) => browser.once('exit', resolve));
-    browser.kill();
-    await Promise.race([exited, sleep(5000)]);
-  }
-  fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+  for (const b of browsers) await quit(b);
   process.exit(code);
 }
-const deadline = setTimeout(() => { console.log('FAIL the browser test took too long'); console.log(browserLog.slice(-2000)); finish(1); }, 120000);
+const deadline = setTimeout(() => {
+  console.log('FAIL the browser test took too long');
+  for (const b of browsers) console.log(b.log.slice(-2000));
+  finish(1);
+}, 180000);
 
-try {
-  const { targetId } = await send('Target.createTarget', { url: 'about:blank' });
-  const { sessionId } = await send('Target.attachToTarget', { targetId, flatten: true });
-  const page = (method, params) => send(method, params, sessionId);
+// A new tab of browser B at W x H, with the page's console errors collected;
+// SCRIPT (if any) runs in the page before its own scripts.
+async function openPage(b, script) {
+  const { targetId } = await b.send('Target.createTarget', { url: 'about:blank' });
+  const { sessionId } = await b.send('Target.attachToTarget', { targetId, flatten: true });
+  const page = (method, params) => b.send(method, params, sessionId);
   const consoleErrors = [];
-  listeners.push((m) => {
+  b.listeners.push((m) => {
     if (m.sessionId !== sessionId) return;
     if (m.method === 'Runtime.exceptionThrown') consoleErrors.push(m.params.exceptionDetails.exception?.description || m.params.exceptionDetails.text);
     if (m.method === 'Runtime.consoleAPICalled' && (m.params.type === 'error' || m.params.type === 'assert'))
@@ -164,6 +198,7 @@ try {
   await page('Log.enable');
   await page('Page.enable');
   await page('Emulation.setDeviceMetricsOverride', { width: W, height: H, deviceScaleFactor: 1, mobile: false });
+  if (script) await page('Page.addScriptToEvaluateOnNewDocument', { source: script });
   const evaluate = async (expression) => {
     const r = await page('Runtime.evaluate', { expression, returnByValue: true, awaitPromise: true });
     if (r.exceptionDetails) throw new Error(`${expression}: ${r.exceptionDetails.exception?.description || r.exceptionDetails.text}`);
@@ -172,16 +207,54 @@ try {
   const waitFor = async (expression, what, ms) => {
     for (const until = Date.now() + ms; Date.now() < until; await sleep(50)) if (await evaluate(expression)) return true;
     const status = await evaluate(`document.getElementById('message')?.textContent`);
-    throw new Error(`timed out waiting for ${what} (the page says "${status}"; console: ${consoleErrors.join(' | ')})`);
+    const show = await evaluate(`window.Module && Module._web_state ? Module.ccall('web_state', 'string') : 'not loaded'`);
+    throw new Error(`timed out waiting for ${what} (the page says "${status}", the show ${show}; console: ${consoleErrors.join(' | ')})`);
   };
+  // A real click (a user gesture) at a point of the page.
+  const click = async (x, y) => {
+    for (const type of ['mousePressed', 'mouseReleased'])
+      await page('Input.dispatchMouseEvent', { type, x, y, button: 'left', clickCount: 1 });
+  };
+  const close = () => b.send('Target.closeTarget', { targetId });
+  return { page, evaluate, waitFor, click, close, consoleErrors };
+}
+// With --shots, a screenshot of the page as NAME.png.
+async function screenshot(page, name) {
+  if (!shotsDir) return;
+  const shot = await page('Page.captureScreenshot', { format: 'png' });
+  fs.writeFileSync(path.join(shotsDir, `${name}.png`), Buffer.from(shot.data, 'base64'));
+}
+const state = (evaluate) => evaluate(`JSON.parse(Module.ccall('web_state', 'string'))`);
+const shown = (id) => `!document.getElementById('${id}').hidden`;
 
-  await page('Page.navigate', { url });
-  await waitFor(`document.getElementById('start')?.classList.contains('ready')`, 'the start screen', 30000);
-  check(true, 'the start screen is shown once the page has loaded');
-  if (shotsDir) {
-    const shot = await page('Page.captureScreenshot', { format: 'png' });
-    fs.writeFileSync(path.join(shotsDir, 'web-start.png'), Buffer.from(shot.data, 'base64'));
+// The song time of position P row R: when the native capture first showed it.
+const timeline = fs.readFileSync(timelineFile, 'utf8').trim().split('\n').slice(1).map((l) => {
+  const [frame, ms, position, row, , scene] = l.split(',');
+  return { frame: +frame, ms: +ms, position: +position, row: +row, scene };
+});
+const songMs = (p, r) => timeline.find((f) => f.position === p && f.row === r)?.ms;
+
+// One part of the test: a failure ends that part, the others still run.
+async function part(title, b, body) {
+  console.log(`-- ${title}`);
+  const begin = Date.now();
+  try {
+    await body();
+  } catch (error) {
+    check(false, error.message);
+    console.log(b.log.slice(-2000));
   }
+  console.log(`   (${((Date.now() - begin) / 1000).toFixed(1)} s)`);
+}
+const ready = `document.getElementById('start')?.classList.contains('ready')`;
+
+const browser = launch();
+await part('the show', browser, async () => {
+  const { page, evaluate, waitFor, click, close, consoleErrors } = await openPage(browser);
+  await page('Page.navigate', { url });
+  await waitFor(ready, 'the start screen', 30000);
+  check(true, 'the start screen is shown once the page has loaded');
+  await screenshot(page, 'web-start');
 
   // Every frame is logged; at the wanted rows the canvas is read back in
   // the same animation frame that drew it. The frame's update saw the song
@@ -214,25 +287,17 @@ try {
     return true; })()`);
 
   // A real click (a user gesture) in the middle of the start screen.
-  for (const type of ['mousePressed', 'mouseReleased'])
-    await page('Input.dispatchMouseEvent', { type, x: W / 2, y: H / 2, button: 'left', clickCount: 1 });
+  await click(W / 2, H / 2);
   await waitFor(`frameLog.length > 0`, 'the first frame after the click', 10000);
   check(await evaluate(`getComputedStyle(document.getElementById('start')).display === 'none'`), 'the click starts the show');
   await waitFor(`snaps.length === ${wanted.length}`, 'the first three song positions', 90000);
-  if (shotsDir) {
-    const shot = await page('Page.captureScreenshot', { format: 'png' });
-    fs.writeFileSync(path.join(shotsDir, 'web-page.png'), Buffer.from(shot.data, 'base64'));
-  }
+  await screenshot(page, 'web-page');
   const log = await evaluate('frameLog');
   const snaps = await evaluate('snaps');
   const levels = await evaluate('clearInterval(levelTimer), levels');
   const starts = await evaluate(`[0, 1, 2].map((p) => Module.ccall('web_position_start', 'number', ['number'], [p]))`);
 
   // ------------------------------------------------------------ the picture
-  const timeline = fs.readFileSync(timelineFile, 'utf8').trim().split('\n').slice(1).map((l) => {
-    const [frame, , position, row, , scene] = l.split(',');
-    return { frame: +frame, position: +position, row: +row, scene };
-  });
   timeline.forEach((f, i) => { f.settled = i > 0 && timeline[i - 1].position === f.position && timeline[i - 1].row === f.row; });
   const nativeBlocks = new Map();
   const nativeFrame = (n) => {
@@ -294,10 +359,131 @@ try {
   check(log.every((s) => s.audio === 1), 'the music plays through Web Audio');
   check(Math.max(...levels) > 0.01, `Web Audio output has sound (loudest RMS ${Math.max(...levels).toFixed(3)})`);
   check(consoleErrors.length === 0, `no console errors${consoleErrors.length ? ': ' + consoleErrors.join(' | ') : ''}`);
-} catch (error) {
-  check(false, error.message);
-  console.log(browserLog.slice(-2000));
+  check(!await evaluate(shown('nosound')) && !await evaluate(shown('again')), 'no "no sound" note and no "play again" button during the show');
+  await close();
+});
+
+// The page's clock, which the intro's tick and song clocks read, made to run
+// RATE times as fast (window.pageClock.rate) without ever going back.
+const pageClock = `(() => {
+  const real = performance.now.bind(performance);
+  let from = real(), base = from, rate = 1;
+  const read = () => base + (real() - from) * rate;
+  window.pageClock = { get rate() { return rate; }, set rate(r) { base = read(); from = real(); rate = r; } };
+  performance.now = read;
+})();`;
+
+// Samples the show twice, SECONDS apart: the song position must move as far
+// as in the native capture, and the tick clock at its rate, or where the
+// frames come slower (a busy machine) or the ticks are behind, by a tick a
+// frame.
+async function keepsTime(evaluate, seconds, what) {
+  const sample = () => evaluate(`({ s: JSON.parse(Module.ccall('web_state', 'string')), t: performance.now(), frames: window.frameCount })`);
+  const a = await sample();
+  await sleep(seconds * 1000);
+  const z = await sample();
+  const wall = (z.t - a.t) / 1000, tics = z.s.tics - a.s.tics, frames = z.frames - a.frames;
+  const song = (songMs(z.s.track, z.s.row) - songMs(a.s.track, a.s.row)) / 1000;
+  check(z.s.audio === 0 && tics >= 0.9 * Math.min(wall / TICK_S, frames) && Math.abs(song - wall) <= 0.3,
+    `${what}: the show goes on in time on the silent clock (${tics} ticks in ${frames} frames; ` +
+    `from position ${a.s.track} row ${a.s.row} to ${z.s.track} row ${z.s.row}, ${song.toFixed(2)} s of song in ${wall.toFixed(2)} s)`);
 }
+
+// Clicks the start screen with the given click, and checks that the "no
+// sound" note comes a second after the show's first frame (where the output
+// starts to watch the audio context). The program's start-up (its pictures
+// and song loaded) comes between the click and that frame: half a second
+// on an idle machine, seconds on a busy one.
+async function noSoundNote(evaluate, clickStart, what) {
+  await evaluate(`(() => {
+    new MutationObserver(() => { if (!window.noteAt && ${shown('nosound')}) window.noteAt = performance.now(); })
+      .observe(document.getElementById('nosound'), { attributes: true });
+    window.frameCount = 0;
+    Module.onframe = () => { window.firstFrameAt = window.firstFrameAt || performance.now(); frameCount++; };
+    return true; })()`);
+  const clickAt = await evaluate('performance.now()');
+  await clickStart();
+  await evaluate(`new Promise((resolve) => { const until = performance.now() + 5000;
+    (function wait() { window.noteAt || performance.now() > until ? resolve() : setTimeout(wait, 20); })(); })`);
+  const { noteAt, firstFrameAt, audio } = await evaluate(`({ noteAt: window.noteAt, firstFrameAt, audio: Module.audio.state })`);
+  check(noteAt && noteAt - firstFrameAt <= 1100,
+    `${what}: the "no sound" note shows ${noteAt ? `${(noteAt - clickAt).toFixed(0)} ms after the click, ` +
+    `${(noteAt - firstFrameAt).toFixed(0)} ms after the first frame` : 'not within 5 s'} (the audio context is ${audio})`);
+}
+
+await part('no sound: the browser keeps the audio context suspended; then the end and "play again"', browser, async () => {
+  const { page, evaluate, waitFor, click, close } = await openPage(browser, pageClock);
+  await page('Page.navigate', { url });
+  await waitFor(ready, 'the start screen', 30000);
+  // A click no user made (a script's): the autoplay policy leaves the audio
+  // context suspended, as some browsers do without a sound device.
+  await noSoundNote(evaluate, () => evaluate(`document.getElementById('start').click(), true`), 'a suspended audio context');
+  await sleep(500);
+  await screenshot(page, 'web-no-sound');
+  await keepsTime(evaluate, 3, 'a suspended audio context');
+
+  // The song's end, 20 times as fast: the page offers to play again, and
+  // the show stays on its last picture until it is clicked.
+  await evaluate('pageClock.rate = 20');
+  await waitFor(shown('again'), 'the "play again" button at the end of the song', 30000);
+  await evaluate('pageClock.rate = 1');
+  const ended = await state(evaluate);
+  check(ended.track > 2, `the song's end (position ${ended.track}, "${ended.scene}") shows the "play again" button`);
+  await sleep(300);
+  check(await evaluate(shown('again')), 'the button stays until it is clicked');
+  await screenshot(page, 'web-end');
+  const r = await evaluate(`document.getElementById('again').getBoundingClientRect().toJSON()`);
+  await click(r.x + r.width / 2, r.y + r.height / 2);
+  await waitFor(`(() => { const s = JSON.parse(Module.ccall('web_state', 'string'));
+    return s.track === 0 && s.row >= 8 && s.scene === 'hello'; })()`, 'the show from the top after "play again"', 10000);
+  check(!await evaluate(shown('again')), 'a click on "play again" hides the button and plays the show from the top, from "hello"');
+  await keepsTime(evaluate, 2, 'played again');
+  await close();
+});
+
+await part('no sound: the audio context runs but its time stands still', browser, async () => {
+  const stillClock = `Object.defineProperty(BaseAudioContext.prototype, 'currentTime', { get() { return 0; } });`;
+  const { page, evaluate, waitFor, click, close } = await openPage(browser, stillClock);
+  await page('Page.navigate', { url });
+  await waitFor(ready, 'the start screen', 30000);
+  await noSoundNote(evaluate, () => click(W / 2, H / 2), 'an audio clock that stands still');
+  await sleep(500);
+  await keepsTime(evaluate, 2, 'an audio clock that stands still');
+  await close();
+});
+
+// The program's own canvas gets no WebGL context, although a test canvas
+// did: the program's sentence stays on the page, not a thrown object.
+await part('the program cannot make its WebGL context', browser, async () => {
+  const noContext = `(() => { const get = HTMLCanvasElement.prototype.getContext;
+    HTMLCanvasElement.prototype.getContext = function (...a) { return this.id === 'canvas' ? null : get.apply(this, a); }; })();`;
+  const { page, evaluate, waitFor, click, close } = await openPage(browser, noContext);
+  await page('Page.navigate', { url });
+  await waitFor(ready, 'the start screen', 30000);
+  await click(W / 2, H / 2);
+  await waitFor(`document.getElementById('start').classList.contains('stopped')`, 'the page to say the intro stopped', 5000);
+  const text = await evaluate(`document.getElementById('message').textContent`);
+  check(/WebGL/.test(text) && !/object Object/.test(text), `the page says "${text}"`);
+  await screenshot(page, 'web-no-context');
+  await close();
+});
+
+// A browser that gives the page no WebGL hears so before any click.
+const noWebGL = launch(['--disable-webgl']);
+await part('a browser without WebGL', noWebGL, async () => {
+  const { page, evaluate, waitFor, click } = await openPage(noWebGL);
+  await page('Page.navigate', { url });
+  await waitFor(`/WebGL/.test(document.getElementById('message')?.textContent)`, 'the page to say there is no WebGL', 10000);
+  await screenshot(page, 'web-no-webgl');
+  await click(W / 2, H / 2);
+  await sleep(500);
+  const text = await evaluate(`document.getElementById('message').textContent`);
+  const offered = await evaluate(`${ready} || /click/.test(document.body.innerText)`);
+  const started = await evaluate(`getComputedStyle(document.getElementById('start')).display === 'none'`);
+  check(/no WebGL/.test(text) && /hardware acceleration/.test(text) && !offered && !started,
+    `before any click the page says "${text}", and offers no click to start`);
+});
+
 clearTimeout(deadline);
 console.log(failures.length ? `${failures.length} check(s) failed` : 'all checks passed');
 finish(failures.length ? 1 : 0);
