@@ -1,17 +1,12 @@
-// The intro: the scene table, the director that follows the song position,
-// and the sixteen scene scripts.
+// The intro: the scene table, the schedule, the scene switch and the sixteen
+// scene scripts. Its application hooks are in intro_show.cpp.
 #include "intro.h"
 
 #include "boxart.h"
 #include "drawboxlib/drawboxlib.h"
-#include "out.h"
 #include "playxm.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-
-const char *dbx_application_title = "Fennick 2019 Invitro";
 
 int currentscene = -1;
 int lasttrack = -2;
@@ -209,11 +204,7 @@ const scene_t scenes[SCENE_COUNT] = {
     {"hal2", hal2_create, hal2_update, nullptr},
 };
 
-struct schedule_row {
-    int position;
-    const char *scene;
-};
-static constexpr schedule_row schedule[] = {
+const schedule_row schedule[SCHEDULE_ROWS] = {
     {1, "fade"},   {2, "zuzu"},   {5, "knock"},  {6, "beat1"},  {7, "beat2"},
     {8, "beat3"},  {9, "lead2"},  {11, "heart"}, {12, "cred1"}, {13, "cred3"},
     {14, "cred2"}, {15, "lead1"}, {16, "beat2"}, {17, "hal1"},  {20, "hal2"},
@@ -253,68 +244,4 @@ void switchscene(const char *name) {
         skip_scene_create = 0;
         currentscene = i;
     }
-}
-
-int dbx_application_init(void) {
-    dbx_fixed_width = 640;
-    dbx_fixed_height = 360;
-    dbx_alphamode = 1;
-    dbx_init();
-    uint32_t sets_before = dbx_framesets;
-    int set = dbx_loadframeset("out.png", nullptr, 0, tileset, 25);
-    if (dbx_framesets == sets_before) {
-        // Nothing sensible can be drawn without the atlas.
-        fprintf(stderr, "The intro cannot run without its atlas \"out.png\".\n");
-        exit(1);
-    }
-    dbx_frame[0].frameset = static_cast<uint32_t>(set);
-    if (!sound) {
-        xmtrack = -1;
-        xmrow = 128;
-    }
-    return 0;
-}
-
-// The schedule. It waits while the song clock has not started (a negative
-// position: the silent clock before its first step), so the first pass that
-// sees the song always makes a scene current.
-static void run_schedule(void) {
-    int t = xmtrack;
-    int last = lasttrack;
-    if (t < 0 || t < last || last == -1) return;
-    if (t == 0 && last != 0) {
-        switchscene("hello");
-        if (quit) exit(0);
-        quit = 1;
-    }
-    for (const schedule_row &row : schedule) {
-        if (t == row.position && last != row.position) {
-            switchscene(row.scene);
-            t = xmtrack;
-        }
-    }
-    lasttrack = t;
-}
-
-int dbx_application_update(void) {
-    for (;;) {
-        run_schedule();
-        int before = currentscene;
-        if (currentscene >= 0) scenes[currentscene].f_update();
-        if (currentscene == before) break;
-    }
-    while (dbx_event_get()) {
-    }
-    return 0;
-}
-
-int dbx_application_drawframe(void) {
-    if (sound) {
-        playxm();
-        xmupdate();
-    } else {
-        xm_fallback_step();
-    }
-    dbx_clear(bg, bg, bg, 255);
-    return 0;
 }

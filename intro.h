@@ -14,6 +14,14 @@ typedef struct {
 enum { SCENE_COUNT = 16 };
 extern const scene_t scenes[SCENE_COUNT];
 
+// The schedule: the scene made current when the song reaches a position.
+struct schedule_row {
+    int position;
+    const char *scene;
+};
+enum { SCHEDULE_ROWS = 15 };
+extern const schedule_row schedule[SCHEDULE_ROWS];
+
 extern int currentscene;
 extern int lasttrack;
 extern int quit;
