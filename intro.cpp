@@ -4,7 +4,11 @@
 
 #include "boxart.h"
 #include "drawboxlib/drawboxlib.h"
+#include "out.h"
 #include "playxm.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <cstring>
 
@@ -243,5 +247,36 @@ void switchscene(const char *name) {
         if (scenes[i].f_create && !skip_scene_create) scenes[i].f_create();
         skip_scene_create = 0;
         currentscene = i;
+    }
+}
+
+int intro_scene_position(const char *name) {
+    if (!strcmp(name, "hello")) return 0;
+    for (const schedule_row &row : schedule)
+        if (!strcmp(row.scene, name)) return row.position;
+    return -1;
+}
+
+void intro_open(void) {
+    dbx_fixed_width = 640;
+    dbx_fixed_height = 360;
+    dbx_alphamode = 1;
+    dbx_init();
+    uint32_t sets_before = dbx_framesets;
+    int set = dbx_loadframeset("out.png", nullptr, 0, tileset, 25);
+    if (dbx_framesets == sets_before) {
+        // Nothing sensible can be drawn without the atlas.
+        fprintf(stderr, "The intro cannot run without its atlas \"out.png\".\n");
+        exit(1);
+    }
+    dbx_frame[0].frameset = static_cast<uint32_t>(set);
+}
+
+void intro_music_frame(void) {
+    if (sound) {
+        playxm();
+        xmupdate();
+    } else {
+        xm_fallback_step();
     }
 }

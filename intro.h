@@ -34,6 +34,17 @@ void switchscene(const char *name);
 // The name of the scene showing, or "" before the first.
 const char *intro_scene_name(void);
 
+// The first song position at which the schedule shows the scene (0 for
+// "hello", which the song's start shows); -1 when it never does.
+int intro_scene_position(const char *name);
+
+// The display in the intro's logical 640 x 360 with its atlas loaded
+// (dbx_init included); without the atlas the program ends.
+void intro_open(void);
+// The music's part of a frame: the player started and fed and the song
+// clock read, or without sound the fallback clock stepped.
+void intro_music_frame(void);
+
 // The intro's state as the program starts: no current scene, the director,
 // beat reveal and song position at their start values, the animation table
 // zeroed, the animation's random seed and cursor box back. The engine's own

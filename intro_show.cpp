@@ -6,27 +6,14 @@
 
 #include "boxart.h"
 #include "drawboxlib/drawboxlib.h"
-#include "out.h"
 #include "playxm.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 const char *dbx_application_title = "Fennick 2019 Invitro";
 
 int dbx_application_init(void) {
-    dbx_fixed_width = 640;
-    dbx_fixed_height = 360;
-    dbx_alphamode = 1;
-    dbx_init();
-    uint32_t sets_before = dbx_framesets;
-    int set = dbx_loadframeset("out.png", nullptr, 0, tileset, 25);
-    if (dbx_framesets == sets_before) {
-        // Nothing sensible can be drawn without the atlas.
-        fprintf(stderr, "The intro cannot run without its atlas \"out.png\".\n");
-        exit(1);
-    }
-    dbx_frame[0].frameset = static_cast<uint32_t>(set);
+    intro_open();
     if (!sound) {
         xmtrack = -1;
         xmrow = 128;
@@ -68,12 +55,7 @@ int dbx_application_update(void) {
 }
 
 int dbx_application_drawframe(void) {
-    if (sound) {
-        playxm();
-        xmupdate();
-    } else {
-        xm_fallback_step();
-    }
+    intro_music_frame();
     dbx_clear(bg, bg, bg, 255);
     return 0;
 }
