@@ -233,3 +233,10 @@ void xm_fallback_step(void) {
         xmtrack++;
     }
 }
+
+void xm_seek(int position, int paused) {
+    if (!module) return;
+    // Setting the position stops every voice.
+    Player_SetPosition(static_cast<UWORD>(position < 0 ? 0 : position));
+    if ((Player_Paused() != 0) != (paused != 0)) Player_TogglePause();
+}
