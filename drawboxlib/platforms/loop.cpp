@@ -11,6 +11,7 @@
 int32_t dbx_ticsize = 25;
 int32_t dbx_tics;
 int32_t dtmp_mousex, dtmp_mousey, dtmp_mousedown;
+int32_t dbx_platform_events;
 
 static uint64_t ts_next;  // the next tick is due once the time is past this
 
@@ -100,6 +101,7 @@ void dbx_reset(void) {
     dbx_alphamode = 0;
     dbx_platform_unpaced = 0;
     dbx_platform_keep = nullptr;
+    dbx_platform_events = 0;
     dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
     dbx_ticsize = 25;
     dbx_tics = 0;
