@@ -263,7 +263,7 @@ void intro_open(void) {
     dbx_alphamode = 1;
     dbx_init();
     uint32_t sets_before = dbx_framesets;
-    int set = dbx_loadframeset("out.png", nullptr, 0, tileset, 25);
+    int set = dbx_loadframeset("out.png", nullptr, 0, tileset, static_cast<int>(sizeof tileset / sizeof tileset[0]));
     if (dbx_framesets == sets_before) {
         // Nothing sensible can be drawn without the atlas.
         fprintf(stderr, "The intro cannot run without its atlas \"out.png\".\n");
