@@ -236,6 +236,13 @@ void dbx_platform_poll_input(void);  // mouse / window events, once per pass
 // then queues keys, buttons, pointer motion, the wheel and close requests
 // (DBX_EVENT_*) and no key ends the program by itself.
 extern int32_t dbx_platform_events;
+// How a layer queues one: at the pointer's position now, a motion right
+// after another motion replacing it (a moving pointer cannot fill the
+// queue); dropped when the queue is full.
+void dbx_platform_queue(uint32_t type, uint32_t code, uint32_t modifiers);
+// dbx_application_title (at most 255 bytes of it) when it differs from what
+// this last returned, for a layer to show; null while it is unchanged.
+const char *dbx_platform_title_changed(void);
 
 // Pointer state in display pixels, y downwards; button code 0 none, 1 left,
 // 2 right, 3 middle (cleared by the main loop after every update).

@@ -234,10 +234,8 @@ static int button_code(Uint8 button) {
 // The window title follows dbx_application_title, which an application may
 // change while it runs.
 static void follow_title(void) {
-    static char shown[256];
-    if (!window || !dbx_application_title || !strncmp(shown, dbx_application_title, sizeof shown - 1)) return;
-    snprintf(shown, sizeof shown, "%s", dbx_application_title);
-    SDL_SetWindowTitle(window, shown);
+    if (!window) return;
+    if (const char *title = dbx_platform_title_changed()) SDL_SetWindowTitle(window, title);
 }
 
 static int key_code(SDL_Keycode sym) {
@@ -251,19 +249,6 @@ static int key_code(SDL_Keycode sym) {
     case SDLK_BACKSPACE: return DBX_KEY_BACKSPACE;
     default: return sym > 0 && sym < 128 ? static_cast<int>(sym) : 0;
     }
-}
-
-// One event into the engine's queue; a motion right after another motion
-// replaces it, so a moving pointer cannot fill the queue.
-static void queue_event(uint32_t type, uint32_t code, uint32_t modifiers) {
-    if (type == DBX_EVENT_MOTION && dbx_events > 0 && dbx_event[dbx_events - 1].type == DBX_EVENT_MOTION) dbx_events--;
-    dbx_event_t *e = dbx_event_add();
-    if (!e) return;
-    e->deviceid = modifiers;
-    e->type = type;
-    e->buttoncode = code;
-    e->x = static_cast<uint32_t>(dtmp_mousex);
-    e->y = static_cast<uint32_t>(dtmp_mousey);
 }
 
 static uint32_t modifiers(Uint16 mod) {
@@ -281,24 +266,24 @@ void dbx_platform_poll_input(void) {
         switch (event.type) {
         case SDL_QUIT:
             if (!queue) exit(0);
-            queue_event(DBX_EVENT_QUIT, 0, 0);
+            dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
             break;
         case SDL_WINDOWEVENT:
             if (event.window.event != SDL_WINDOWEVENT_CLOSE) break;
             if (!queue) exit(0);
-            queue_event(DBX_EVENT_QUIT, 0, 0);
+            dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
             break;
         case SDL_KEYDOWN:
             if (queue) {
                 int code = key_code(event.key.keysym.sym);
-                if (code) queue_event(DBX_EVENT_KEY, static_cast<uint32_t>(code), modifiers(event.key.keysym.mod));
+                if (code) dbx_platform_queue(DBX_EVENT_KEY, static_cast<uint32_t>(code), modifiers(event.key.keysym.mod));
             } else if (event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_q) {
                 exit(0);
             }
             break;
         case SDL_MOUSEMOTION:
             set_pointer(event.motion.x, event.motion.y);
-            if (queue) queue_event(DBX_EVENT_MOTION, 0, 0);
+            if (queue) dbx_platform_queue(DBX_EVENT_MOTION, 0, 0);
             break;
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP: {
@@ -307,13 +292,13 @@ void dbx_platform_poll_input(void) {
             bool down = event.type == SDL_MOUSEBUTTONDOWN;
             if (code && down) dtmp_mousedown = code;
             if (code && queue)
-                queue_event(down ? DBX_EVENT_BUTTONDOWN : DBX_EVENT_BUTTONUP, static_cast<uint32_t>(code), 0);
+                dbx_platform_queue(down ? DBX_EVENT_BUTTONDOWN : DBX_EVENT_BUTTONUP, static_cast<uint32_t>(code), 0);
             break;
         }
         case SDL_MOUSEWHEEL:
             if (queue && event.wheel.y != 0) {
                 int32_t steps = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
-                queue_event(DBX_EVENT_WHEEL, static_cast<uint32_t>(steps), modifiers(SDL_GetModState()));
+                dbx_platform_queue(DBX_EVENT_WHEEL, static_cast<uint32_t>(steps), modifiers(SDL_GetModState()));
             }
             break;
         default:
