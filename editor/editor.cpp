@@ -30,6 +30,7 @@ int ed_quit_asked;
 int ed_scene = -1;
 char ed_status[256];
 const char *ed_name = "";
+void (*ed_saved)(const char *dat_path, const char *txt_path);
 
 static char dat_path[256], txt_path[256];
 static std::string source_text;  // the text source as last read or written
@@ -324,6 +325,7 @@ bool ed_save(void) {
     source_boxes = ed_count;
     ed_dirty = 0;
     snprintf(ed_status, sizeof ed_status, "saved %.100s and %.100s", dat_path, txt_path);
+    if (ed_saved) ed_saved(dat_path, txt_path);
     return true;
 }
 
@@ -633,6 +635,7 @@ void ed_reset(void) {
     source_text.clear();
     source_boxes = 0;
     boxart_open_hook = nullptr;
+    ed_saved = nullptr;
 }
 
 // ---------------------------------------------------------------- the application

@@ -46,6 +46,9 @@ extern char ed_status[256];   // the selected box's fields, or what just happene
 
 // Set before the application starts (main takes it from the command line).
 extern const char *ed_name;
+// Called after both files were saved (null: nothing); the web page offers
+// them as downloads.
+extern void (*ed_saved)(const char *dat_path, const char *txt_path);
 
 // Opens data/NAME.dat and its text source; false (with a message on
 // stderr) when the file cannot be read. Needs the atlas loaded.
