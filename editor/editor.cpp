@@ -151,8 +151,7 @@ static void put_pool_box(uint32_t slot, uint32_t frame, int32_t x, int32_t y, fl
 
 // The selection's corners, each marked by a small red star centred on it.
 static void put_markers(uint32_t slot, const dbx_drawbox_t &box) {
-    static int star = -2;
-    if (star == -2) star = dbx_findframe("redstart0.png");
+    const int star = dbx_findframe("redstart0.png");
     if (star < 0 || box.frame >= dbx_frames) return;
     float px[4], py[4];
     dbx_box_corners(box, dbx_frame[box.frame], px, py);
@@ -546,6 +545,7 @@ static void ask_quit(void) {
 
 static void key(uint32_t code, uint32_t mods) {
     const bool shift = (mods & DBX_MOD_SHIFT) != 0, ctrl = (mods & DBX_MOD_CTRL) != 0;
+    release();  // a drag ends before any key acts, so its step comes first
     if (code != 27) ed_quit_asked = 0;
     if (code == 27 && ed_palette) {
         ed_palette = 0;
@@ -564,7 +564,6 @@ static void key(uint32_t code, uint32_t mods) {
     }
     if (code == 'f') {
         ed_palette = !ed_palette;
-        drag = -1;
         return ed_sync();
     }
     if (ed_palette) return;

@@ -75,6 +75,29 @@ TEST_F(Editing, DragMovesTheBoxAndItsHomeInOneStep) {
     EXPECT_FALSE(ed_undo());  // the whole drag was one step
 }
 
+TEST_F(Editing, AKeyDuringADragEndsTheDragFirst) {
+    start("knock2");
+    const std::vector<ed_box_t> before = model();
+    float x, y;
+    centre(12, &x, &y);  // a box in the middle of the drawing order
+    move_to(x, y);
+    button(true, x, y);
+    move_to(x + 20, y);
+    run();
+    ASSERT_EQ(ed_selected, 12);
+    key(SDLK_DELETE);  // the button still held
+    move_to(x + 60, y);
+    button(false, x + 60, y);
+    run();
+    std::vector<ed_box_t> without = before;
+    without.erase(without.begin() + 12);
+    EXPECT_TRUE(same_boxes(model(), without));
+    key(SDLK_z, KMOD_LCTRL);
+    EXPECT_EQ(ed_boxes[12].x1, before[12].x1 + 20);  // the drag, as far as it went
+    key(SDLK_z, KMOD_LCTRL);
+    EXPECT_TRUE(same_boxes(model(), before));
+}
+
 // Every edit of the selected box by key or wheel, undone and redone.
 TEST_F(Editing, EachEditChangesItsFieldAndUndoesAndRedoes) {
     start("knock2");
