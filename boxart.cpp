@@ -6,6 +6,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+
+#include "file_io.h"
+
+namespace {
+struct file_closer {
+    void operator()(FILE *f) const { fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+}  // namespace
 
 extra_t extra[DBX_MAX_DRAWBOXES];
 uint32_t rseed = 12345;
@@ -40,13 +50,6 @@ void boxart_load(const char *data, int datasize) {
         }
     }
 }
-
-namespace {
-struct file_closer {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
-}  // namespace
 
 int boxart_check(const char *filename, const char *data, int datasize, bool cut, FILE *out) {
     int problems = 0;
@@ -108,7 +111,17 @@ int boxart_check(const char *filename, const char *data, int datasize, bool cut,
     return problems;
 }
 
+const char *(*boxart_open_hook)(const char *filename, int *size);
+
 void boxart_loadfile(const char *name) {
+    int held = 0;
+    if (const char *data = boxart_open_hook ? boxart_open_hook(name, &held) : nullptr) {
+        const bool cut = held > BOXART_FILE_MAX;
+        if (cut) held = BOXART_FILE_MAX;
+        if (held > 0) boxart_load(data, held);
+        boxart_check(name, data, held, cut, stderr);
+        return;
+    }
     const dbx_path path = dbx_data_file(name);
     const char *filename = path.text;
     char buffer[BOXART_FILE_MAX];
@@ -135,14 +148,14 @@ void boxart_loadfile(const char *name) {
 
 // ---------------------------------------------------------------- writer
 
-void boxart_save(const char *filename, int dbfirst, int dblast) {
-    file_ptr f(fopen(filename, "wb"));
-    if (!f) {
-        fprintf(stderr, "Cannot write the box art file \"%s\"; nothing was saved.\n", filename);
-        return;
-    }
+size_t boxart_encode(unsigned char *out, size_t room, int dbfirst, int dblast) {
     if (dbfirst < 0) dbfirst = 0;
     if (dblast > DBX_MAX_DRAWBOXES) dblast = DBX_MAX_DRAWBOXES;
+    size_t size = 0;
+    auto put = [&](const unsigned char *item, size_t n) {
+        if (size + n <= room) memcpy(out + size, item, n);
+        size += n;
+    };
     uint32_t written = 0;
     bool any = false;
     for (int i = dbfirst; i < dblast; i++) {
@@ -154,16 +167,24 @@ void boxart_save(const char *filename, int dbfirst, int dblast) {
             static const char no_name[BOXART_NAME_SIZE] = {};
             unsigned char item[BOXART_FRAME_ITEM];
             boxart_encode_frame(frame == BOXART_NO_FRAME ? no_name : dbx_frame[frame].source_name, item);
-            fwrite(item, 1, sizeof item, f.get());
+            put(item, sizeof item);
             written = frame;
             any = true;
         }
         boxart_box_t box = {db.x1, db.y1, db.scale, db.rotation, extra[i]};
         unsigned char item[BOXART_BOX_ITEM];
         boxart_encode_box(&box, item);
-        fwrite(item, 1, sizeof item, f.get());
+        put(item, sizeof item);
     }
-    if (ferror(f.get())) fprintf(stderr, "Writing the box art file \"%s\" failed.\n", filename);
+    return size;
+}
+
+void boxart_save(const char *filename, int dbfirst, int dblast) {
+    static unsigned char bytes[DBX_MAX_DRAWBOXES * (BOXART_FRAME_ITEM + BOXART_BOX_ITEM)];
+    size_t size = boxart_encode(bytes, sizeof bytes, dbfirst, dblast);
+    std::string error;
+    if (!tool_write_file(filename, bytes, size, error))
+        fprintf(stderr, "Cannot write the box art file \"%s\" (%s); nothing was saved.\n", filename, error.c_str());
 }
 
 // ---------------------------------------------------------------- animation

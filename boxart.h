@@ -23,7 +23,17 @@ void boxart_loadfile(const char *filename);
 // loaded frames lack, and (`cut`) more bytes than were read. Returns how many
 // lines it wrote. boxart_loadfile reports every file it loads this way.
 int boxart_check(const char *filename, const char *data, int datasize, bool cut, FILE *out);
+// Boxes dbfirst..dblast-1 with their animation as a box art file, written
+// safely: a temporary file renamed over the old one, which a failed write
+// leaves as it was.
 void boxart_save(const char *filename, int dbfirst, int dblast);
+// The bytes boxart_save writes, into `out` as far as `room` allows; returns
+// their whole size.
+size_t boxart_encode(unsigned char *out, size_t room, int dbfirst, int dblast);
+// An application that holds a scene file's bytes itself (an editor with
+// unsaved changes) returns them here for that file name, with their size;
+// boxart_loadfile then loads them instead of the file. Null: files only.
+extern const char *(*boxart_open_hook)(const char *filename, int *size);
 
 // Box animation.
 extern uint32_t rseed;

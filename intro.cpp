@@ -1,5 +1,5 @@
-// The intro: the scene table, the director that follows the song position,
-// and the sixteen scene scripts.
+// The intro: the scene table, the schedule, the scene switch and the sixteen
+// scene scripts. Its application hooks are in intro_show.cpp.
 #include "intro.h"
 
 #include "boxart.h"
@@ -9,9 +9,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
-const char *dbx_application_title = "Fennick 2019 Invitro";
+#include <cstring>
 
 int currentscene = -1;
 int lasttrack = -2;
@@ -22,10 +21,8 @@ int sound = 1;
 
 int ev_first, ev_max, ev_pace = 2, ev_beat1;
 
-// The song's ends the director has dealt with, and a new start of the
-// schedule waiting for the song to come back to its first position.
-static int ends_seen;
-static int restart_pending;
+int ends_seen;
+int restart_pending;
 
 // ---------------------------------------------------------------- beat reveal
 
@@ -214,11 +211,7 @@ const scene_t scenes[SCENE_COUNT] = {
     {"hal2", hal2_create, hal2_update, nullptr},
 };
 
-struct schedule_row {
-    int position;
-    const char *scene;
-};
-static constexpr schedule_row schedule[] = {
+const schedule_row schedule[SCHEDULE_ROWS] = {
     {1, "fade"},   {2, "zuzu"},   {5, "knock"},  {6, "beat1"},  {7, "beat2"},
     {8, "beat3"},  {9, "lead2"},  {11, "heart"}, {12, "cred1"}, {13, "cred3"},
     {14, "cred2"}, {15, "lead1"}, {16, "beat2"}, {17, "hal1"},  {20, "hal2"},
@@ -262,48 +255,26 @@ void switchscene(const char *name) {
     }
 }
 
-// DBX_LOOP=1: at its end the intro starts again from the top (a big screen
-// that shows invitations between competitions); 0 or unset: it ends.
-static int loop_setting(void) {
-    const char *value = getenv("DBX_LOOP");
-    if (!value || !strcmp(value, "0") || !*value) return 0;
-    if (!strcmp(value, "1")) return 1;
-    fprintf(stderr, "DBX_LOOP=%s: expected 0 or 1; the intro ends with its song\n", value);
-    return 0;
-}
-
 void intro_play_again(void) {
     xm_restart();
     restart_pending = 1;
 }
 
-// Once the song has been heard to its end the show is over: the program
-// ends (with status 0), or with the loop the schedule starts again from
-// "hello" when the song is back at its first position.
-static void follow_the_end(void) {
-    if (xm_song_ends != ends_seen) {
-        ends_seen = xm_song_ends;
-        if (!xm_loop) {
-            dbx_platform_end();
-            return;
-        }
-        restart_pending = 1;
-    }
-    if (restart_pending && xmtrack == 0) {
-        restart_pending = 0;
-        lasttrack = -2;
-        quit = 0;
-    }
+int intro_scene_position(const char *name) {
+    if (!strcmp(name, "hello")) return 0;
+    for (const schedule_row &row : schedule)
+        if (!strcmp(row.scene, name)) return row.position;
+    return -1;
 }
 
-int dbx_application_init(void) {
+void intro_open(void) {
     dbx_fixed_width = 640;
     dbx_fixed_height = 360;
     dbx_alphamode = 1;
     dbx_init();
     uint32_t sets_before = dbx_framesets;
     const dbx_path atlas = dbx_data_file("out.png");
-    int set = dbx_loadframeset(atlas.text, nullptr, 0, tileset, 25);
+    int set = dbx_loadframeset(atlas.text, nullptr, 0, tileset, static_cast<int>(sizeof tileset / sizeof tileset[0]));
     if (dbx_framesets == sets_before) {
         // Nothing sensible can be drawn without the atlas.
         fprintf(stderr, "The intro cannot run without its atlas \"%s\" (looked in %s).\n", atlas.text,
@@ -311,55 +282,13 @@ int dbx_application_init(void) {
         exit(1);
     }
     dbx_frame[0].frameset = static_cast<uint32_t>(set);
-    xm_loop = loop_setting();
-    if (!sound) {
-        xmtrack = -1;
-        xmrow = 128;
-    }
-    return 0;
 }
 
-// The schedule. It waits while the song clock has not started (a negative
-// position: the silent clock before its first step), so the first pass that
-// sees the song always makes a scene current.
-static void run_schedule(void) {
-    int t = xmtrack;
-    int last = lasttrack;
-    if (t < 0 || t < last || last == -1) return;
-    if (t == 0 && last != 0) {
-        switchscene("hello");
-        if (quit) exit(0);
-        quit = 1;
-    }
-    for (const schedule_row &row : schedule) {
-        if (t == row.position && last != row.position) {
-            switchscene(row.scene);
-            t = xmtrack;
-        }
-    }
-    lasttrack = t;
-}
-
-int dbx_application_update(void) {
-    follow_the_end();
-    for (;;) {
-        run_schedule();
-        int before = currentscene;
-        if (currentscene >= 0) scenes[currentscene].f_update();
-        if (currentscene == before) break;
-    }
-    while (dbx_event_get()) {
-    }
-    return 0;
-}
-
-int dbx_application_drawframe(void) {
+void intro_music_frame(void) {
     if (sound) {
         playxm();
         xmupdate();
     } else {
         xm_fallback_step();
     }
-    dbx_clear(bg, bg, bg, 255);
-    return 0;
 }

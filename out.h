@@ -6,7 +6,7 @@
 
 #include "drawboxlib/drawboxlib.h"
 
-static const dbx_frame_t tileset[25] = {
+static const dbx_frame_t tileset[27] = {
     {1, 1, 1, 1, 0, 0, 100, 105, "bird.png", 100, 105},
     {1, 1, 103, 1, 0, 0, 236, 100, "Toskel.png", 236, 100},
     {1, 1, 341, 1, 0, 0, 100, 100, "pirrel.png", 100, 100},
@@ -28,10 +28,12 @@ static const dbx_frame_t tileset[25] = {
     {1, 1, 704, 673, 8, 4, 72, 60, "halp.png", 100, 100},
     {1, 1, 1, 764, 3, 1, 720, 45, "greets.png", 728, 48},
     {1, 1, 723, 764, 0, 0, 40, 40, "whitesquare1.png", 40, 40},
-    {1, 1, 765, 764, 6, 5, 33, 30, "clownhand0.png", 40, 40},
-    {1, 1, 800, 764, 13, 9, 16, 21, "smallstamp3.png", 40, 40},
-    {1, 1, 818, 764, 11, 11, 17, 16, "redstart0.png", 40, 40},
-    {1, 1, 837, 764, 11, 11, 17, 16, "cyanstar0.png", 40, 40},
+    {1, 1, 765, 764, 0, 0, 40, 40, "doorpanel.png", 40, 40},
+    {1, 1, 807, 764, 6, 5, 33, 30, "clownhand0.png", 40, 40},
+    {1, 1, 842, 764, 13, 9, 16, 21, "smallstamp3.png", 40, 40},
+    {1, 1, 860, 764, 11, 11, 17, 16, "redstart0.png", 40, 40},
+    {1, 1, 879, 764, 11, 11, 17, 16, "cyanstar0.png", 40, 40},
+    {1, 1, 898, 764, 12, 12, 16, 16, "doorknob.png", 40, 40},
 };
 
 #endif

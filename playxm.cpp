@@ -398,3 +398,15 @@ void xm_fallback_step(void) {
         xmtrack++;
     }
 }
+
+void xm_seek(int position, int paused) {
+    if (!module) return;
+    // Setting the position stops every voice.
+    Player_SetPosition(static_cast<UWORD>(position < 0 ? 0 : position));
+    // A jump asked for is no end of the song.
+    last_sngpos = position < 0 ? 0 : position;
+    last_patpos = 0;
+    end_sample = -1;
+    song_over = 0;
+    if ((Player_Paused() != 0) != (paused != 0)) Player_TogglePause();
+}

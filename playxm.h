@@ -59,6 +59,11 @@ extern void (*xm_advance)(void);
 // expects heard while the picture drawn from that reading is on screen).
 extern int64_t xm_clock_sample;
 
+// Jumps the playing song to the start of a song position, its voices
+// silenced; with `paused` it then stays there, silent, until the next jump.
+// The song clock follows as the jump is heard. Nothing without a module.
+void xm_seek(int position, int paused);
+
 // The module file, relative to the working directory.
 extern const char *xm_filename;
 

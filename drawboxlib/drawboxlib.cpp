@@ -245,6 +245,16 @@ void dbx_setviewport(void) {
                  1.0f);
 }
 
+void dbx_screen_to_logical(int32_t x, int32_t y, float *lx, float *ly) {
+    if (dbx_fixed_width <= 0 || dbx_fixed_height <= 0 || dbx_viewport_width <= 0 || dbx_viewport_height <= 0) {
+        *lx = static_cast<float>(x);
+        *ly = static_cast<float>(y);
+        return;
+    }
+    *lx = static_cast<float>(static_cast<double>(x - dbx_viewport_left) * dbx_fixed_width / dbx_viewport_width);
+    *ly = static_cast<float>(static_cast<double>(y - dbx_viewport_top) * dbx_fixed_height / dbx_viewport_height);
+}
+
 // ---------------------------------------------------------------- atlas loading
 
 void dbx_printable(char *text) {
@@ -350,7 +360,10 @@ static void put_enlarged_texture(const dbx_frame_t &f, float S) {
     put_texture_rect(uL, vT, static_cast<float>(f.width + 2) / S + uL, static_cast<float>(f.height + 2) / S + vT);
 }
 
-static void put_box(const dbx_drawbox_t &b, const dbx_frame_t &f, float S) {
+// The corners of a box as drawn: top-left, top-right, bottom-left,
+// bottom-right before rotation. Unrotated, a magnified box takes one more
+// texel on every side (its enlarged texture rectangle).
+int dbx_box_corners(const dbx_drawbox_t &b, const dbx_frame_t &f, float px[4], float py[4]) {
     float X = static_cast<float>(b.x1), Y = static_cast<float>(b.y1), s = b.scale;
     if (b.rotation == 0.0f) {
         bool enlarged = s > 1.0f;
@@ -360,21 +373,11 @@ static void put_box(const dbx_drawbox_t &b, const dbx_frame_t &f, float S) {
         float h = enlarged ? static_cast<float>(f.height + 2) : static_cast<float>(f.height);
         float L = X + ox * s, T = Y + oy * s;
         float R = L + w * s, B = T + h * s;
-        put_vertex(vertexes, L, T);
-        put_vertex(vertexes + 3, R, T);
-        put_vertex(vertexes + 6, L, B);
-        put_vertex(vertexes + 9, R, T);
-        put_vertex(vertexes + 12, L, B);
-        put_vertex(vertexes + 15, R, B);
-        vertexes += 18;
-        if (enlarged) {
-            put_enlarged_texture(f, S);
-        } else {
-            float uL = static_cast<float>(f.x1) / S;
-            float vT = static_cast<float>(f.y1) / S;
-            put_texture_rect(uL, vT, static_cast<float>(f.width) / S + uL, static_cast<float>(f.height) / S + vT);
-        }
-        return;
+        px[0] = L, py[0] = T;
+        px[1] = R, py[1] = T;
+        px[2] = L, py[2] = B;
+        px[3] = R, py[3] = B;
+        return enlarged;
     }
     // Rotated about the centre of the trimmed rectangle (integer half
     // extents), in double precision.
@@ -387,17 +390,28 @@ static void put_box(const dbx_drawbox_t &b, const dbx_frame_t &f, float S) {
     float Cy = (static_cast<float>(f.yoffset) - 1.0f + hh) * s;
     const float dx[4] = {0.0f - ex, ex + 0.0f, 0.0f - ex, ex + 0.0f};
     const float dy[4] = {0.0f - ey, 0.0f - ey, ey + 0.0f, ey + 0.0f};
-    float px[4], py[4];
     for (int c = 0; c < 4; c++) {
         float rx = static_cast<float>(static_cast<double>(dx[c]) * cs - static_cast<double>(dy[c]) * sn);
         float ry = static_cast<float>(static_cast<double>(dx[c]) * sn + static_cast<double>(dy[c]) * cs);
         px[c] = (rx + X) + Cx;
         py[c] = (ry + Y) + Cy;
     }
+    return 1;
+}
+
+static void put_box(const dbx_drawbox_t &b, const dbx_frame_t &f, float S) {
+    float px[4], py[4];
+    const bool enlarged = dbx_box_corners(b, f, px, py) != 0;
     static constexpr int order[6] = {0, 1, 2, 1, 2, 3};
     for (int k = 0; k < 6; k++) put_vertex(vertexes + 3 * static_cast<unsigned int>(k), px[order[k]], py[order[k]]);
     vertexes += 18;
-    put_enlarged_texture(f, S);
+    if (enlarged) {
+        put_enlarged_texture(f, S);
+    } else {
+        float uL = static_cast<float>(f.x1) / S;
+        float vT = static_cast<float>(f.y1) / S;
+        put_texture_rect(uL, vT, static_cast<float>(f.width) / S + uL, static_cast<float>(f.height) / S + vT);
+    }
 }
 
 unsigned int dbx_render_build(float atlas_size) {
@@ -412,6 +426,35 @@ unsigned int dbx_render_build(float atlas_size) {
         put_box(b, dbx_frame[b.frame], atlas_size);
     }
     return vertexes / 3;
+}
+
+// Inside the quadrilateral of the corners (the two triangles the renderer
+// draws): on the same side of all four edges, in the order
+// top-left, top-right, bottom-right, bottom-left. Edges count as inside.
+static bool inside_quad(const float px[4], const float py[4], float x, float y) {
+    static constexpr int ring[4] = {0, 1, 3, 2};
+    bool negative = false, positive = false;
+    for (int k = 0; k < 4; k++) {
+        int a = ring[k], b = ring[(k + 1) & 3];
+        double cross = (static_cast<double>(px[b]) - px[a]) * (static_cast<double>(y) - py[a]) -
+                       (static_cast<double>(py[b]) - py[a]) * (static_cast<double>(x) - px[a]);
+        negative = negative || cross < 0.0;
+        positive = positive || cross > 0.0;
+    }
+    return !(negative && positive);
+}
+
+int dbx_pick(float x, float y, uint32_t first, uint32_t last) {
+    if (last > dbx_drawboxes) last = dbx_drawboxes;
+    if (last > DBX_MAX_DRAWBOXES) last = DBX_MAX_DRAWBOXES;
+    for (uint32_t i = last; i-- > first;) {
+        const dbx_drawbox_t &b = dbx_drawbox[i];
+        if (!b.used || !b.visible || b.frame >= dbx_frames) continue;
+        float px[4], py[4];
+        dbx_box_corners(b, dbx_frame[b.frame], px, py);
+        if (inside_quad(px, py, x, y)) return static_cast<int>(i);
+    }
+    return -1;
 }
 
 void dbx_render_to_screen(void) {

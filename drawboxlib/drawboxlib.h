@@ -48,6 +48,34 @@ typedef struct {
     uint32_t deviceid, type, buttoncode, x, y;
 } dbx_event_t;
 
+// The input events a platform layer queues (dbx_event_add) for an
+// application that sets dbx_platform_events. Pointer events carry the
+// position in display pixels in x and y (as int32_t, like dtmp_mousex/y);
+// a button's code is buttoncode (1 left, 2 right, 3 middle); a wheel step
+// count, positive away from the user, is buttoncode as int32_t. A key's
+// code is buttoncode: lower-case ASCII for characters, Tab 9, Return 13,
+// Escape 27, Space 32, Delete 127, DBX_KEY_* otherwise; deviceid holds the
+// DBX_MOD_* bits held with it. A request to close the window is
+// DBX_EVENT_QUIT.
+enum {
+    DBX_EVENT_KEY = 1,
+    DBX_EVENT_BUTTONDOWN = 2,
+    DBX_EVENT_BUTTONUP = 3,
+    DBX_EVENT_MOTION = 4,
+    DBX_EVENT_WHEEL = 5,
+    DBX_EVENT_QUIT = 6,
+};
+enum {
+    DBX_KEY_LEFT = 0x100,
+    DBX_KEY_RIGHT,
+    DBX_KEY_UP,
+    DBX_KEY_DOWN,
+    DBX_KEY_PAGEUP,
+    DBX_KEY_PAGEDOWN,
+    DBX_KEY_BACKSPACE,
+};
+enum { DBX_MOD_SHIFT = 1, DBX_MOD_CTRL = 2 };
+
 // A decoded image: the header is followed directly by width*height RGBA
 // pixels in the same block, released with a single free().
 typedef struct {
@@ -155,6 +183,18 @@ void dbx_clear(unsigned int red, unsigned int green, unsigned int blue, unsigned
 // visible box into the renderer's static arrays, texture coordinates divided
 // by atlas_size; returns the number of vertices. dbx_render_to_screen calls it.
 unsigned int dbx_render_build(float atlas_size);
+// The four corners of a box as the renderer draws it with frame f, in
+// logical units: top-left, top-right, bottom-left, bottom-right of the
+// rectangle before its rotation. Returns 1 when the enlarged texture
+// rectangle is drawn (rotated or magnified boxes).
+int dbx_box_corners(const dbx_drawbox_t &b, const dbx_frame_t &f, float px[4], float py[4]);
+// The top-most box drawn at logical (x, y): the highest index in
+// first..last-1 among used, visible boxes with a loaded frame whose drawn
+// quadrilateral holds the point (edges included); -1 for none.
+int dbx_pick(float x, float y, uint32_t first, uint32_t last);
+// A point in display pixels (as dtmp_mousex/y) in logical units, through
+// the viewport dbx_setviewport set; without a logical size, unchanged.
+void dbx_screen_to_logical(int32_t x, int32_t y, float *lx, float *ly);
 
 // ---------------------------------------------------------------- ticks
 
@@ -235,6 +275,18 @@ extern int32_t dbx_platform_every_tick;
 void dbx_platform_init_window(void);
 void dbx_platform_swapbuffers(void);
 void dbx_platform_poll_input(void);  // mouse / window events, once per pass
+
+// Set by an application that reads input from the event queue: the layer
+// then queues keys, buttons, pointer motion, the wheel and close requests
+// (DBX_EVENT_*) and no key ends the program by itself.
+extern int32_t dbx_platform_events;
+// How a layer queues one: at the pointer's position now, a motion right
+// after another motion replacing it (a moving pointer cannot fill the
+// queue); dropped when the queue is full.
+void dbx_platform_queue(uint32_t type, uint32_t code, uint32_t modifiers);
+// dbx_application_title (at most 255 bytes of it) when it differs from what
+// this last returned, for a layer to show; null while it is unchanged.
+const char *dbx_platform_title_changed(void);
 
 // Pointer state in display pixels, y downwards; button code 0 none, 1 left,
 // 2 right, 3 middle (cleared by the main loop after every update).

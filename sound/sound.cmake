@@ -1,11 +1,11 @@
-# The sound outputs, joined to intro_app: the table of outputs, the heard
+# The sound outputs, joined to intro_core: the table of outputs, the heard
 # history the song clock reads through them, and each output this platform
 # has. An output whose library is missing is a null entry of the table.
-target_sources(intro_app PRIVATE ${CMAKE_CURRENT_LIST_DIR}/xmout.cpp ${CMAKE_CURRENT_LIST_DIR}/xmheard.cpp)
+target_sources(intro_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/xmout.cpp ${CMAKE_CURRENT_LIST_DIR}/xmheard.cpp)
 if(EMSCRIPTEN)
   # In a web browser the song plays through Web Audio, its only sound output.
-  target_sources(intro_app PRIVATE ${CMAKE_CURRENT_LIST_DIR}/xmout_web.cpp)
-  target_compile_definitions(intro_app PRIVATE DBX_WEB_AUDIO DBX_NO_PULSE DBX_NO_ALSA)
+  target_sources(intro_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/xmout_web.cpp)
+  target_compile_definitions(intro_core PRIVATE DBX_WEB_AUDIO DBX_NO_PULSE DBX_NO_ALSA)
 else()
   # Live sound: PulseAudio (or PipeWire's pulse server) on a desktop, ALSA on
   # a console. Either may be missing; without both the intro plays silently.
@@ -14,11 +14,11 @@ else()
   foreach(out PULSE ALSA)
     string(TOLOWER ${out} name)
     if(${out}_FOUND)
-      target_sources(intro_app PRIVATE ${CMAKE_CURRENT_LIST_DIR}/xmout_${name}.cpp)
-      target_link_libraries(intro_app PUBLIC PkgConfig::${out})
+      target_sources(intro_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/xmout_${name}.cpp)
+      target_link_libraries(intro_core PUBLIC PkgConfig::${out})
     else()
       message(STATUS "${name} not found: the intro cannot play through it")
-      target_compile_definitions(intro_app PRIVATE DBX_NO_${out})
+      target_compile_definitions(intro_core PRIVATE DBX_NO_${out})
     endif()
   endforeach()
 endif()

@@ -1,5 +1,6 @@
-// Fatal messages, PNG decoding and the layer's place on the display, shared
-// by every platform layer.
+// Fatal messages, PNG decoding, the program's files and the layer's place on
+// the display, shared by every platform layer. Nothing here calls the
+// application, so a program without one (a benchmark) can use it.
 #include "../drawboxlib.h"
 
 #include <lodepng.h>

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -12,6 +13,7 @@
 int32_t dbx_ticsize = 25;
 int32_t dbx_tics;
 int32_t dtmp_mousex, dtmp_mousey, dtmp_mousedown;
+int32_t dbx_platform_events;
 
 static uint64_t ts_next;  // the next tick is due once the time is past this
 
@@ -28,6 +30,26 @@ uint64_t (*dbx_platform_clock)(void) = dbx_monotonic_ms;
 void (*dbx_frame_shown)(void);
 void (*dbx_platform_finish)(void);
 int (*dbx_platform_keep)(void);
+
+// Input events for an application that asks for them, and the title it
+// shows, shared by the layers that have input and a title.
+void dbx_platform_queue(uint32_t type, uint32_t code, uint32_t modifiers) {
+    if (type == DBX_EVENT_MOTION && dbx_events > 0 && dbx_event[dbx_events - 1].type == DBX_EVENT_MOTION) dbx_events--;
+    dbx_event_t *e = dbx_event_add();
+    if (!e) return;
+    e->deviceid = modifiers;
+    e->type = type;
+    e->buttoncode = code;
+    e->x = static_cast<uint32_t>(dtmp_mousex);
+    e->y = static_cast<uint32_t>(dtmp_mousey);
+}
+
+const char *dbx_platform_title_changed(void) {
+    static char shown[256];
+    if (!dbx_application_title || !strncmp(shown, dbx_application_title, sizeof shown - 1)) return nullptr;
+    snprintf(shown, sizeof shown, "%s", dbx_application_title);
+    return shown;
+}
 
 // Tick boundaries are fixed by the restart: a late pass catches up one tick
 // at a time and never shifts the later boundaries, so the rate cannot drift.
@@ -117,6 +139,7 @@ void dbx_reset(void) {
     dbx_platform_finish = nullptr;
     dbx_frame_shown = nullptr;
     dbx_platform_every_tick = 0;
+    dbx_platform_events = 0;
     dtmp_mousex = dtmp_mousey = dtmp_mousedown = 0;
     dbx_ticsize = 25;
     dbx_tics = 0;

@@ -231,29 +231,76 @@ static int button_code(Uint8 button) {
     }
 }
 
+// The window title follows dbx_application_title, which an application may
+// change while it runs.
+static void follow_title(void) {
+    if (!window) return;
+    if (const char *title = dbx_platform_title_changed()) SDL_SetWindowTitle(window, title);
+}
+
+static int key_code(SDL_Keycode sym) {
+    switch (sym) {
+    case SDLK_LEFT: return DBX_KEY_LEFT;
+    case SDLK_RIGHT: return DBX_KEY_RIGHT;
+    case SDLK_UP: return DBX_KEY_UP;
+    case SDLK_DOWN: return DBX_KEY_DOWN;
+    case SDLK_PAGEUP: return DBX_KEY_PAGEUP;
+    case SDLK_PAGEDOWN: return DBX_KEY_PAGEDOWN;
+    case SDLK_BACKSPACE: return DBX_KEY_BACKSPACE;
+    default: return sym > 0 && sym < 128 ? static_cast<int>(sym) : 0;
+    }
+}
+
+static uint32_t modifiers(Uint16 mod) {
+    return ((mod & KMOD_SHIFT) ? uint32_t{DBX_MOD_SHIFT} : 0u) | ((mod & KMOD_CTRL) ? uint32_t{DBX_MOD_CTRL} : 0u);
+}
+
 // Drains SDL's queue once per pass. The intro has no way out of its own;
-// on a desktop Escape, Q or closing the window ends it.
+// on a desktop Escape, Q or closing the window ends it. An application that
+// reads events (dbx_platform_events) gets them queued instead.
 void dbx_platform_poll_input(void) {
+    follow_title();
     SDL_Event event;
+    const bool queue = dbx_platform_events != 0;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {
         case SDL_QUIT:
-            exit(0);
+            if (!queue) exit(0);
+            dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
+            break;
         case SDL_WINDOWEVENT:
-            if (event.window.event == SDL_WINDOWEVENT_CLOSE) exit(0);
+            if (event.window.event != SDL_WINDOWEVENT_CLOSE) break;
+            if (!queue) exit(0);
+            dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
             break;
         case SDL_KEYDOWN:
-            if (event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_q) exit(0);
+            if (queue) {
+                int code = key_code(event.key.keysym.sym);
+                if (code) dbx_platform_queue(DBX_EVENT_KEY, static_cast<uint32_t>(code), modifiers(event.key.keysym.mod));
+            } else if (event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_q) {
+                exit(0);
+            }
             break;
         case SDL_MOUSEMOTION:
             set_pointer(event.motion.x, event.motion.y);
+            if (queue) dbx_platform_queue(DBX_EVENT_MOTION, 0, 0);
             break;
-        case SDL_MOUSEBUTTONDOWN: {
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
             int code = button_code(event.button.button);
             set_pointer(event.button.x, event.button.y);
-            if (code) dtmp_mousedown = code;
+            bool down = event.type == SDL_MOUSEBUTTONDOWN;
+            if (code && down) dtmp_mousedown = code;
+            if (code && queue)
+                dbx_platform_queue(down ? DBX_EVENT_BUTTONDOWN : DBX_EVENT_BUTTONUP, static_cast<uint32_t>(code), 0);
             break;
         }
+        case SDL_MOUSEWHEEL:
+            if (queue && event.wheel.y != 0) {
+                int32_t steps = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
+                dbx_platform_queue(DBX_EVENT_WHEEL, static_cast<uint32_t>(steps), modifiers(SDL_GetModState()));
+            }
+            break;
         default:
             break;
         }

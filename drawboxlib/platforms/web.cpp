@@ -98,12 +98,46 @@ static void set_pointer(const EmscriptenMouseEvent *event) {
 
 static EM_BOOL on_mouse(int type, const EmscriptenMouseEvent *event, void *) {
     set_pointer(event);
-    if (type == EMSCRIPTEN_EVENT_MOUSEDOWN) {
-        // DOM buttons: 0 left, 1 middle, 2 right.
-        static const int32_t codes[3] = {1, 3, 2};
-        if (event->button <= 2) dtmp_mousedown = codes[event->button];
-    }
+    // DOM buttons: 0 left, 1 middle, 2 right.
+    static const int32_t codes[3] = {1, 3, 2};
+    const int32_t code = event->button <= 2 ? codes[event->button] : 0;
+    if (type == EMSCRIPTEN_EVENT_MOUSEDOWN && code) dtmp_mousedown = code;
+    if (!dbx_platform_events) return EM_FALSE;
+    if (type == EMSCRIPTEN_EVENT_MOUSEMOVE) dbx_platform_queue(DBX_EVENT_MOTION, 0, 0);
+    if (type == EMSCRIPTEN_EVENT_MOUSEDOWN && code) dbx_platform_queue(DBX_EVENT_BUTTONDOWN, static_cast<uint32_t>(code), 0);
+    if (type == EMSCRIPTEN_EVENT_MOUSEUP && code) dbx_platform_queue(DBX_EVENT_BUTTONUP, static_cast<uint32_t>(code), 0);
     return EM_FALSE;
+}
+
+static EM_BOOL on_wheel(int, const EmscriptenWheelEvent *event, void *) {
+    if (!dbx_platform_events || event->deltaY == 0) return EM_FALSE;
+    set_pointer(&event->mouse);
+    const uint32_t mods = event->mouse.shiftKey ? uint32_t{DBX_MOD_SHIFT} : 0u;
+    dbx_platform_queue(DBX_EVENT_WHEEL, static_cast<uint32_t>(event->deltaY < 0 ? 1 : -1), mods);
+    return EM_TRUE;  // the page does not scroll
+}
+
+// A DOM key name as the engine's key code (0: none).
+static uint32_t key_code(const char *key) {
+    static const struct {
+        const char *name;
+        uint32_t code;
+    } named[] = {{"ArrowLeft", DBX_KEY_LEFT}, {"ArrowRight", DBX_KEY_RIGHT}, {"ArrowUp", DBX_KEY_UP},
+                 {"ArrowDown", DBX_KEY_DOWN}, {"PageUp", DBX_KEY_PAGEUP},    {"PageDown", DBX_KEY_PAGEDOWN},
+                 {"Backspace", DBX_KEY_BACKSPACE}, {"Tab", 9}, {"Enter", 13}, {"Escape", 27}, {"Delete", 127}};
+    for (const auto &k : named)
+        if (!strcmp(key, k.name)) return k.code;
+    const unsigned char c = static_cast<unsigned char>(key[0]);
+    if (!c || key[1] || c >= 128) return 0;
+    // Shifted characters by their unshifted keys, as a keyboard's key codes are.
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 'a';
+    if (c == '{') return '[';
+    if (c == '}') return ']';
+    if (c == '+') return '=';
+    if (c == '_') return '-';
+    if (c == '<') return ',';
+    if (c == '>') return '.';
+    return c;
 }
 
 static void toggle_fullscreen(void) {
@@ -115,6 +149,13 @@ static void toggle_fullscreen(void) {
 }
 
 static EM_BOOL on_key(int, const EmscriptenKeyboardEvent *event, void *) {
+    if (dbx_platform_events) {
+        const uint32_t code = key_code(event->key);
+        if (!code || event->altKey || event->metaKey) return EM_FALSE;
+        const uint32_t mods = (event->shiftKey ? uint32_t{DBX_MOD_SHIFT} : 0u) | (event->ctrlKey ? uint32_t{DBX_MOD_CTRL} : 0u);
+        dbx_platform_queue(DBX_EVENT_KEY, code, mods);
+        return EM_TRUE;  // not the browser's: Tab, Ctrl+S, Ctrl+D...
+    }
     if (event->repeat || event->ctrlKey || event->altKey || event->metaKey) return EM_FALSE;
     if (!strcmp(event->key, "f") || !strcmp(event->key, "F")) {
         toggle_fullscreen();
@@ -139,8 +180,12 @@ static EM_BOOL on_fullscreen(int, const EmscriptenFullscreenChangeEvent *, void 
 }
 
 // The browser delivers events between animation frames through the
-// callbacks above; a pass only applies a change of the window's size.
+// callbacks above (queued as DBX_EVENT_* for an application that reads
+// them); a pass shows a changed title and applies a change of the window's
+// size.
 void dbx_platform_poll_input(void) {
+    if (const char *title = dbx_platform_title_changed())
+        EM_ASM({ if (Module.onTitle) Module.onTitle(UTF8ToString($0)); }, title);
     if (!resized) return;
     resized = false;
     int width, height;
@@ -169,6 +214,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE void web_start(void) {
     started = true;
     emscripten_set_mousemove_callback(canvas_id, nullptr, EM_FALSE, on_mouse);
     emscripten_set_mousedown_callback(canvas_id, nullptr, EM_FALSE, on_mouse);
+    emscripten_set_mouseup_callback(canvas_id, nullptr, EM_FALSE, on_mouse);
+    emscripten_set_wheel_callback(canvas_id, nullptr, EM_FALSE, on_wheel);
     emscripten_set_dblclick_callback(canvas_id, nullptr, EM_FALSE, on_double_click);
     emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, on_key);
     emscripten_set_resize_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, on_resize);

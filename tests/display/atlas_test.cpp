@@ -205,10 +205,11 @@ TEST(IntroAtlas, TheIntrosTableLoadsIntoEmptyPools) {
     reset_engine();
     open_display(160, 90);
     std::vector<unsigned char> png = rgba_image(1024, 1024).png();
-    EXPECT_EQ(dbx_loadframeset("out.png", png.data(), static_cast<int>(png.size()), tileset, 25), 0);
+    const int rows = static_cast<int>(sizeof tileset / sizeof tileset[0]);
+    EXPECT_EQ(dbx_loadframeset("out.png", png.data(), static_cast<int>(png.size()), tileset, rows), 0);
     EXPECT_EQ(dbx_framesets, 1u);
-    EXPECT_EQ(dbx_frames, 25u);
-    for (int i = 0; i < 25; i++) EXPECT_EQ(dbx_frame[i].frameset, 0u) << i;
+    EXPECT_EQ(dbx_frames, static_cast<uint32_t>(rows));
+    for (int i = 0; i < rows; i++) EXPECT_EQ(dbx_frame[i].frameset, 0u) << i;
     EXPECT_EQ(dbx_findframe("bird.png"), 0);
     EXPECT_EQ(dbx_findframe("greets.png"), 19);
     EXPECT_EQ(dbx_findframe("2 test.png"), 9);

@@ -620,6 +620,18 @@ void draw_cyanstar(canvas &c) {  // 17 x 16
           bounds | outline | gloss);
 }
 
+void draw_doorpanel(canvas &c) {  // 40 x 40: a wooden panel, dark edge, raised middle
+    shape(c, rect(0, 0, 40, 40), flat(hex(0x4a2a12)), bounds);
+    shape(c, rect(2, 2, 36, 36), vgrad(2, 38, {{0, hex(0xa8723c)}, {1, hex(0x7a4a20)}}), 0);
+    shape(c, rect(7, 7, 26, 26), flat(hex(0x5e3618)), 0);
+    shape(c, rect(8, 8, 24, 24), vgrad(8, 32, {{0, hex(0xc08548)}, {1, hex(0x8c5628)}}), 0);
+}
+
+void draw_doorknob(canvas &c) {  // 16 x 16: a brass knob
+    shape(c, ellipse(0, 0, 8, 8), rgrad(-2.5, -2.5, 10, {{0, hex(0xfff4c0)}, {0.45, hex(0xe0b040)}, {1, hex(0x7a5410)}}),
+          bounds | outline | gloss);
+}
+
 // ---------------------------------------------------------------- the table
 
 struct sprite_art {
@@ -655,6 +667,8 @@ const sprite_art sprites[] = {
     {{"smallstamp3.png", 40, 40, {13, 9, 16, 21}}, 0, 0, draw_stamp},
     {{"redstart0.png", 40, 40, {11, 11, 17, 16}}, 1.3, 0, draw_redstar},
     {{"cyanstar0.png", 40, 40, {11, 11, 17, 16}}, 1.3, 0, draw_cyanstar},
+    {{"doorpanel.png", 40, 40, {0, 0, 40, 40}}, 0, 0, draw_doorpanel},
+    {{"doorknob.png", 40, 40, {12, 12, 16, 16}}, 1.3, 0, draw_doorknob},
 };
 constexpr int nsprites = int(sizeof sprites / sizeof sprites[0]);
 

@@ -32,15 +32,20 @@ static void append_format(std::string &out, const char *format, ...) {
     if (n > 0) out.append(buffer, static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n) : sizeof buffer - 1);
 }
 
-// Nine significant digits bring every finite float and the infinities back
-// exactly; a NaN keeps its payload only in hex.
+// The fewest significant digits that bring the float back exactly (1.3,
+// not 1.29999995; 10, not 1e+01); nine always do for finite floats and the
+// infinities. A NaN keeps its payload only in hex.
 static bool float_text(float value, std::string &out) {
     char buffer[32];
-    snprintf(buffer, sizeof buffer, "%.9g", static_cast<double>(value));
-    float back = strtof(buffer, nullptr);
-    if (memcmp(&back, &value, sizeof value) != 0) return false;
-    out += buffer;
-    return true;
+    for (int digits = 1; digits <= 9; digits++) {
+        snprintf(buffer, sizeof buffer, "%.*g", digits, static_cast<double>(value));
+        float back = strtof(buffer, nullptr);
+        if (memcmp(&back, &value, sizeof value) != 0) continue;
+        if (digits < 9 && strchr(buffer, 'e')) continue;
+        out += buffer;
+        return true;
+    }
+    return false;
 }
 
 static std::string box_line(const unsigned char *item) {
@@ -336,4 +341,149 @@ bool boxart_build_text(const std::string &text, std::vector<unsigned char> &byte
         return false;
     }
     return true;
+}
+
+// ---------------------------------------------------------------- rewrite
+
+namespace {
+
+enum line_kind { LINE_OTHER, LINE_FRAME, LINE_BOX, LINE_DROPPED };
+
+// What a line of valid text is: a frame line (its name in `name`), a box
+// (a box line or an item of the box type), an item of another type or the
+// tail (which the rewrite drops), or a comment or blank line.
+line_kind classify(const std::string &line, std::string &name) {
+    std::vector<token> tk;
+    std::string error;
+    if (!split_line(line, tk, error) || tk.empty() || tk[0].quoted) return LINE_OTHER;
+    if (tk[0].text == "frame" && tk.size() == 2) {
+        name = tk[1].text;
+        name.resize(BOXART_NAME_SIZE, '\0');
+        return LINE_FRAME;
+    }
+    if (tk[0].text == "box") return LINE_BOX;
+    int32_t type = 0;
+    if (tk[0].text == "item" && tk.size() == 3 && parse_int32(tk[1], type) && type == BOXART_TYPE_BOX)
+        return LINE_BOX;
+    return tk[0].text == "item" || tk[0].text == "tail" ? LINE_DROPPED : LINE_OTHER;
+}
+
+struct old_box {
+    std::vector<std::string> prefix;  // the lines between the box before and this one
+    std::string line;
+    std::string item;                 // its 49 bytes as built
+};
+
+}  // namespace
+
+std::string boxart_rewrite_text(const std::string &old_text, const unsigned char *data, size_t size,
+                                const std::vector<int> &origin) {
+    std::vector<unsigned char> old_bytes;
+    std::string error;
+    if (old_text.empty() || !boxart_build_text(old_text, old_bytes, error)) return boxart_dump_text(data, size);
+
+    // The old text cut at its box lines; each box keeps its built bytes.
+    std::vector<old_box> boxes;
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < old_text.size();) {
+        size_t end = old_text.find('\n', start);
+        if (end == std::string::npos) end = old_text.size();
+        lines.push_back(old_text.substr(start, end - start));
+        start = end + 1;
+    }
+    std::vector<std::string> pending;
+    for (const std::string &line : lines) {
+        std::string name;
+        if (classify(line, name) != LINE_BOX) {
+            pending.push_back(line);
+            continue;
+        }
+        boxes.push_back({pending, line, std::string()});
+        pending.clear();
+    }
+    size_t k = 0;
+    for (size_t at = 0; k < boxes.size();) {
+        int n = boxart_item_at(old_bytes.data() + at, static_cast<int>(old_bytes.size() - at));
+        if (n == 0) break;
+        if (old_bytes[at] == BOXART_TYPE_BOX)
+            boxes[k++].item.assign(reinterpret_cast<const char *>(old_bytes.data() + at), static_cast<size_t>(n));
+        at += static_cast<size_t>(n);
+    }
+
+    // The comments of boxes that are gone stay with the next box that is
+    // not, or with the end of the text.
+    std::vector<bool> kept(boxes.size(), false);
+    for (int o : origin)
+        if (o >= 0 && static_cast<size_t>(o) < boxes.size()) kept[static_cast<size_t>(o)] = true;
+    std::vector<std::vector<std::string>> inherited(boxes.size());
+    std::vector<std::string> carry;
+    for (size_t i = 0; i < boxes.size(); i++) {
+        if (kept[i]) {
+            inherited[i].swap(carry);
+            continue;
+        }
+        for (const std::string &line : boxes[i].prefix) {
+            std::string name;
+            if (classify(line, name) == LINE_OTHER) carry.push_back(line);
+        }
+    }
+
+    std::string text, frame;  // `frame`: the name of a frame item not yet written
+    bool frame_due = false;
+    std::vector<bool> used(boxes.size(), false);
+    auto emit = [&](const std::string &line) {
+        text += line;
+        text += '\n';
+    };
+    // A prefix's comments as they stood; its frame line only where the
+    // frame changes there, and only once.
+    auto emit_prefix = [&](const std::vector<std::string> &prefix) {
+        for (const std::string &line : prefix) {
+            std::string name;
+            line_kind kind = classify(line, name);
+            if (kind == LINE_OTHER) emit(line);
+            if (kind == LINE_FRAME && frame_due && name == frame) {
+                emit(line);
+                frame_due = false;
+            }
+        }
+    };
+    size_t box_number = 0;
+    for (size_t at = 0;;) {
+        int n = boxart_item_at(data + at, size - at > 64 ? 64 : static_cast<int>(size - at));
+        if (n == 0) break;
+        const unsigned char *p = data + at;
+        at += static_cast<size_t>(n);
+        if (p[0] == BOXART_TYPE_FRAME) {
+            frame.assign(reinterpret_cast<const char *>(p + 1), BOXART_NAME_SIZE);
+            frame_due = true;
+            continue;
+        }
+        if (p[0] != BOXART_TYPE_BOX) continue;
+        int o = box_number < origin.size() ? origin[box_number] : -1;
+        box_number++;
+        const old_box *was = nullptr;
+        if (o >= 0 && static_cast<size_t>(o) < boxes.size() && !used[static_cast<size_t>(o)]) {
+            used[static_cast<size_t>(o)] = true;
+            was = &boxes[static_cast<size_t>(o)];
+            for (const std::string &line : inherited[static_cast<size_t>(o)]) emit(line);
+            emit_prefix(was->prefix);
+        }
+        if (frame_due) {
+            unsigned char item[BOXART_FRAME_ITEM];
+            boxart_encode_frame(frame.data(), item);
+            emit(frame_line(item));
+            frame_due = false;
+        }
+        if (was && was->item.size() == BOXART_BOX_ITEM && !memcmp(was->item.data(), p, BOXART_BOX_ITEM))
+            emit(was->line);
+        else
+            emit(box_line(p));
+    }
+    for (const std::string &line : carry) emit(line);
+    frame_due = false;
+    emit_prefix(pending);
+    // The old text's last line had no line end: neither has the new one.
+    if (!old_text.empty() && old_text.back() != '\n' && !text.empty()) text.pop_back();
+    return text;
 }

@@ -19,6 +19,16 @@ std::string boxart_dump_text(const unsigned char *data, size_t size);
 // On bad input returns false with `error` as "line N: what is wrong".
 bool boxart_build_text(const std::string &text, std::vector<unsigned char> &bytes, std::string &error);
 
+// The text of the box art file `data` written over an older text of the
+// same scene, keeping its comments: origin[k] is the number (from 0) of the
+// old text's box that the k-th box of `data` was, or -1 for a new box. A
+// kept box keeps its line when its bytes are unchanged, and the comment and
+// blank lines that stood above it; those of a removed box go to the next
+// kept box. Frame lines stand where the frame changes. Item lines of other
+// types and the tail are dropped. Without a valid old text, the dump.
+std::string boxart_rewrite_text(const std::string &old_text, const unsigned char *data, size_t size,
+                                const std::vector<int> &origin);
+
 // The command line: boxart dump FILE.dat | boxart build TEXT -o FILE.dat.
 int boxart_main(int argc, char **argv, FILE *out, FILE *err);
 

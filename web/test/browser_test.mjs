@@ -6,6 +6,8 @@
 //  - each scene change comes on the first tick after the position is heard,
 //  - Web Audio played sound, and the heard position trails the mixer,
 //  - the console shows no errors;
+//  - the scene editor (?edit=knock2) opens, takes an edit and downloads
+//    both files of the scene on Ctrl+S;
 // then, in more tabs and a second browser, that
 //  - an audio context that stays suspended, or whose time stands still,
 //    gives the "no sound" note a second after the show starts, and the show
@@ -15,8 +17,9 @@
 //  - a browser without WebGL says so before any click and offers none.
 // Usage: node web/test/browser_test.mjs SITE_DIR NATIVE_FRAMES_DIR TIMELINE_CSV [--shots DIR]
 // --shots DIR keeps the pictures: the start screen, the whole page at the
-// end of the first part, the page without sound, at the song's end and
-// without WebGL (screenshots), and the canvas at each compared row.
+// end of the first part and in the editor, the page without sound, at the
+// song's end and without WebGL (screenshots), and the canvas at each
+// compared row.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -355,9 +358,50 @@ await part('the show', browser, async () => {
   await waitFor(`document.fullscreenElement?.id === 'stage'`, 'full screen after F', 5000)
     .then(() => check(true, 'F puts the intro full screen'), (e) => check(false, e.message));
 
-  // ------------------------------------------------------------ the sound and the console
+  // ------------------------------------------------------------ the sound
   check(log.every((s) => s.audio === 1), 'the music plays through Web Audio');
   check(Math.max(...levels) > 0.01, `Web Audio output has sound (loudest RMS ${Math.max(...levels).toFixed(3)})`);
+
+  // ------------------------------------------------------------ the scene editor
+  // ?edit=knock2 opens the editor on the scene; one edit by the keyboard
+  // (the first box ten units right), then Ctrl+S downloads both files.
+  const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'invitro-downloads-'));
+  await send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+  await page('Page.navigate', { url: url + '?edit=knock2' });
+  await waitFor(`document.getElementById('start')?.classList.contains('ready') && typeof Module.onSaved === 'function'`,
+    'the editor\'s start screen', 30000);
+  for (const type of ['mousePressed', 'mouseReleased'])
+    await page('Input.dispatchMouseEvent', { type, x: W / 2, y: H / 2, button: 'left', clickCount: 1 });
+  const fields = `document.getElementById('fields').textContent`;
+  await waitFor(`${fields}.startsWith('knock2 - 16 boxes')`, 'the editor\'s panel', 10000)
+    .then(() => check(true, 'the editor opens knock2 with its 16 boxes'), (e) => check(false, e.message));
+  const press = async (key, code, keyCode, modifiers = 0) => {
+    for (const type of ['rawKeyDown', 'keyUp']) await page('Input.dispatchKeyEvent', { type, key, code, windowsVirtualKeyCode: keyCode, modifiers });
+    await sleep(100);
+  };
+  await press('Tab', 'Tab', 9);
+  await press('ArrowRight', 'ArrowRight', 39, 8);
+  await waitFor(`${fields}.includes('box 1/16 "doorpanel.png" x 80 y 110')`, 'the edit in the panel', 5000)
+    .then(() => check(true, 'Tab and Shift+Right move the first box, and the panel shows it'), (e) => check(false, e.message));
+  if (shotsDir) {
+    const shot = await page('Page.captureScreenshot', { format: 'png' });
+    fs.writeFileSync(path.join(shotsDir, 'web-editor.png'), Buffer.from(shot.data, 'base64'));
+  }
+  await press('s', 'KeyS', 83, 2);
+  const saved = ['knock2.dat', 'knock2.txt'].map((f) => path.join(downloads, f));
+  for (const until = Date.now() + 10000; Date.now() < until && !saved.every((f) => fs.existsSync(f)); ) await sleep(100);
+  const committed = fs.readFileSync(new URL('../../data/knock2.dat', import.meta.url));
+  if (saved.every((f) => fs.existsSync(f))) {
+    const dat = fs.readFileSync(saved[0]), txt = fs.readFileSync(saved[1], 'utf8');
+    check(dat.length === committed.length && !dat.equals(committed) && dat.readInt32LE(34) === committed.readInt32LE(34) + 10,
+      'Ctrl+S downloads knock2.dat with the box moved');
+    check(txt.includes('\nbox 80 110 4 0 0 0 0 0 80 110 4 0\n') && txt.startsWith('# "knock"'),
+      'and knock2.txt with the new line under the old comments');
+  } else {
+    check(false, `Ctrl+S downloads knock2.dat and knock2.txt (found: ${fs.readdirSync(downloads).join(', ') || 'nothing'})`);
+  }
+  fs.rmSync(downloads, { recursive: true, force: true });
+
   check(consoleErrors.length === 0, `no console errors${consoleErrors.length ? ': ' + consoleErrors.join(' | ') : ''}`);
   check(!await evaluate(shown('nosound')) && !await evaluate(shown('again')), 'no "no sound" note and no "play again" button during the show');
   await close();

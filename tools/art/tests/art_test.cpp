@@ -32,7 +32,7 @@ struct row {
 };
 
 // The intro's frame table, row for row.
-const row table[25] = {
+const row table[27] = {
     {"bird.png", 1, 1, 0, 0, 100, 105, 100, 105},
     {"Toskel.png", 103, 1, 0, 0, 236, 100, 236, 100},
     {"pirrel.png", 341, 1, 0, 0, 100, 100, 100, 100},
@@ -54,10 +54,12 @@ const row table[25] = {
     {"halp.png", 704, 673, 8, 4, 72, 60, 100, 100},
     {"greets.png", 1, 764, 3, 1, 720, 45, 728, 48},
     {"whitesquare1.png", 723, 764, 0, 0, 40, 40, 40, 40},
-    {"clownhand0.png", 765, 764, 6, 5, 33, 30, 40, 40},
-    {"smallstamp3.png", 800, 764, 13, 9, 16, 21, 40, 40},
-    {"redstart0.png", 818, 764, 11, 11, 17, 16, 40, 40},
-    {"cyanstar0.png", 837, 764, 11, 11, 17, 16, 40, 40},
+    {"doorpanel.png", 765, 764, 0, 0, 40, 40, 40, 40},
+    {"clownhand0.png", 807, 764, 6, 5, 33, 30, 40, 40},
+    {"smallstamp3.png", 842, 764, 13, 9, 16, 21, 40, 40},
+    {"redstart0.png", 860, 764, 11, 11, 17, 16, 40, 40},
+    {"cyanstar0.png", 879, 764, 11, 11, 17, 16, 40, 40},
+    {"doorknob.png", 898, 764, 12, 12, 16, 16, 40, 40},
 };
 
 // Draws every listed sprite and packs them as the regeneration target does.
@@ -111,7 +113,7 @@ void expect_geometry(const Frame &f, const row &r) {
 }
 
 TEST(Sprites, EachTrimsToItsFrameRectangle) {
-    ASSERT_EQ(sprite_count(), 25);
+    ASSERT_EQ(sprite_count(), 27);
     for (const row &r : table) {
         SCOPED_TRACE(r.name);
         int i = sprite_find(r.name);
@@ -150,8 +152,8 @@ TEST(Sprites, MissingFontIsAnError) {
 TEST(AtlasPacker, ReproducesTheFrameTable) {
     const packed_atlas &p = regenerated();
     ASSERT_TRUE(p.ok) << p.err;
-    ASSERT_EQ(p.frames.size(), 25u);
-    for (size_t i = 0; i < 25; i++) {
+    ASSERT_EQ(p.frames.size(), 27u);
+    for (size_t i = 0; i < 27; i++) {
         const row &r = table[i];
         const packed_frame &f = p.frames[i];
         SCOPED_TRACE(r.name);
@@ -293,8 +295,8 @@ TEST(CommittedAtlas, EveryFrameRectangleHoldsItsPicture) {
 }
 
 TEST(CommittedAtlas, CompiledTableMatches) {
-    ASSERT_EQ(sizeof tileset / sizeof tileset[0], 25u);
-    for (size_t i = 0; i < 25; i++) {
+    ASSERT_EQ(sizeof tileset / sizeof tileset[0], 27u);
+    for (size_t i = 0; i < 27; i++) {
         const dbx_frame_t &f = tileset[i];
         const row &r = table[i];
         SCOPED_TRACE(r.name);

@@ -1,0 +1,78 @@
+// The scene editor: an application on the engine beside the intro, sharing
+// its scene table, box art and song clock. It edits one box art file
+// (data/NAME.dat, with its text source assets/scenes/NAME.txt) in a model of
+// its own, which it copies onto the engine's pool to draw and pick.
+#ifndef EDITOR_H
+#define EDITOR_H
+
+#include "boxart_format.h"
+#include "drawboxlib/drawboxlib.h"
+
+#include <cstdint>
+
+// One box of the scene as the file stores it, and which box of the text
+// source it was when the scene was opened or last saved (-1: made since).
+struct ed_box_t {
+    int32_t x1, y1;
+    uint32_t frame;
+    float scale, rotation;
+    extra_t e;
+    int32_t origin;
+};
+
+enum {
+    ED_MARKERS = 4,                               // pool slots after the scene's boxes
+    ED_MAX_BOXES = DBX_MAX_DRAWBOXES - ED_MARKERS,
+    ED_UNDO_STEPS = 256,                          // undo and redo reach this far back
+    ED_PALETTE_COLUMNS = 5,
+};
+
+// Which field of the animation the -/= keys change (',' and '.' choose).
+enum ed_field_t {
+    ED_SPIN, ED_MODE, ED_EXTRA1, ED_EXTRA2, ED_HOME_X, ED_HOME_Y, ED_SCALE1, ED_TIMING, ED_FIELDS
+};
+
+extern ed_box_t ed_boxes[ED_MAX_BOXES];
+extern int ed_count;
+extern int ed_selected;       // -1: none
+extern uint32_t ed_frame;     // the frame a new box gets
+extern int ed_field;
+extern int ed_dirty;          // changes since the last save
+extern int ed_palette;        // the frame palette is showing
+extern int ed_playing;        // the scene plays to the music
+extern int ed_quit_asked;     // a way out was asked for with unsaved changes
+extern int ed_scene;          // the scene table's scene that shows the file (-1: none)
+extern char ed_status[256];   // the selected box's fields, or what just happened
+
+// Set before the application starts (main takes it from the command line).
+extern const char *ed_name;
+// Called after both files were saved (null: nothing); the web page offers
+// them as downloads.
+extern void (*ed_saved)(const char *dat_path, const char *txt_path);
+
+// Opens data/NAME.dat and its text source; false (with a message on
+// stderr) when the file cannot be read. Needs the atlas loaded.
+bool ed_open(const char *name);
+// Writes both files safely; false when either could not be written (both
+// are then left as they were).
+bool ed_save(void);
+
+// One input event as the layers queue it (DBX_EVENT_*).
+void ed_event(const dbx_event_t &e);
+
+// Undo and redo; false when there is nothing to undo or redo.
+bool ed_undo(void);
+bool ed_redo(void);
+
+// The model onto the engine's pool: the boxes in order, every one visible,
+// then the selection's corner markers (or the palette, when it shows).
+void ed_sync(void);
+// The box under a point in display pixels (the top-most), or -1.
+int ed_pick(int32_t x, int32_t y);
+// The palette cell of frame `frame` (its box while the palette shows).
+void ed_palette_cell(uint32_t frame, float *x, float *y, float *scale);
+
+void ed_play(bool on);
+void ed_reset(void);
+
+#endif
