@@ -1,5 +1,5 @@
-// Fatal messages, PNG decoding, the layer's place on the display and input
-// events, shared by every platform layer.
+// Fatal messages, PNG decoding and the layer's place on the display, shared
+// by every platform layer.
 #include "../drawboxlib.h"
 
 #include <lodepng.h>
@@ -8,24 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-void dbx_platform_queue(uint32_t type, uint32_t code, uint32_t modifiers) {
-    if (type == DBX_EVENT_MOTION && dbx_events > 0 && dbx_event[dbx_events - 1].type == DBX_EVENT_MOTION) dbx_events--;
-    dbx_event_t *e = dbx_event_add();
-    if (!e) return;
-    e->deviceid = modifiers;
-    e->type = type;
-    e->buttoncode = code;
-    e->x = static_cast<uint32_t>(dtmp_mousex);
-    e->y = static_cast<uint32_t>(dtmp_mousey);
-}
-
-const char *dbx_platform_title_changed(void) {
-    static char shown[256];
-    if (!dbx_application_title || !strncmp(shown, dbx_application_title, sizeof shown - 1)) return nullptr;
-    snprintf(shown, sizeof shown, "%s", dbx_application_title);
-    return shown;
-}
 
 void dbx_platform_fatal(const char *title, const char *text) {
     printf("[%s] %s\n", title, text);
