@@ -662,7 +662,7 @@ static void update_title(void) {
     } else {
         snprintf(box, sizeof box, "%d boxes, nothing selected", ed_count);
     }
-    snprintf(title, sizeof title, "%s%s - %s%s%s", ed_name, ed_dirty ? "*" : "", box, ed_status[0] ? " - " : "",
+    snprintf(title, sizeof title, "%.63s%s - %s%s%.120s", ed_name, ed_dirty ? "*" : "", box, ed_status[0] ? " - " : "",
              ed_status);
     dbx_application_title = title;
 }

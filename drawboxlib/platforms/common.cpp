@@ -1,6 +1,5 @@
 // Fatal messages, PNG decoding, the program's files and the layer's place on
-// the display, shared by every platform layer. Nothing here calls the
-// application, so a program without one (a benchmark) can use it.
+// the display, shared by every platform layer.
 #include "../drawboxlib.h"
 
 #include <lodepng.h>

@@ -31,26 +31,6 @@ void (*dbx_frame_shown)(void);
 void (*dbx_platform_finish)(void);
 int (*dbx_platform_keep)(void);
 
-// Input events for an application that asks for them, and the title it
-// shows, shared by the layers that have input and a title.
-void dbx_platform_queue(uint32_t type, uint32_t code, uint32_t modifiers) {
-    if (type == DBX_EVENT_MOTION && dbx_events > 0 && dbx_event[dbx_events - 1].type == DBX_EVENT_MOTION) dbx_events--;
-    dbx_event_t *e = dbx_event_add();
-    if (!e) return;
-    e->deviceid = modifiers;
-    e->type = type;
-    e->buttoncode = code;
-    e->x = static_cast<uint32_t>(dtmp_mousex);
-    e->y = static_cast<uint32_t>(dtmp_mousey);
-}
-
-const char *dbx_platform_title_changed(void) {
-    static char shown[256];
-    if (!dbx_application_title || !strncmp(shown, dbx_application_title, sizeof shown - 1)) return nullptr;
-    snprintf(shown, sizeof shown, "%s", dbx_application_title);
-    return shown;
-}
-
 // Tick boundaries are fixed by the restart: a late pass catches up one tick
 // at a time and never shifts the later boundaries, so the rate cannot drift.
 int dbx_platform_ticready(int restart) {
