@@ -397,6 +397,13 @@ def main():
         # song's first three positions the dump whose sound matches best is
         # compared, if it lies well inside the position (the screen shows a
         # frame drawn a few emulated frames before the dump).
+        # Every dump from the first picture on has the bars: a buffer that
+        # missed them would show black bars now and then.
+        barred = [min(share_of(w, rgb, 0, TOP, BAR), share_of(w, rgb, TOP + H, TOP, BAR)) > 0.98
+                  for _, (w, h, rgb) in dumps]
+        shown = barred[barred.index(True):] if True in barred else []
+        check(shown and all(shown), f"the letterbox bars are there in all {len(shown)} dumps from the first picture on "
+              f"(missing in {shown.count(False)})")
         positions = [song_time(env, at) for at, _ in dumps]
         print("  dumps at song positions (correlation): " + ", ".join(f"{song:.1f} ({r:.2f})" for song, r in positions))
         for p in range(3):
