@@ -65,7 +65,9 @@ else
   if [ ! -f "$rootdir/.done" ] || [ "$(cat "$rootdir/.done")" != "$packages" ]; then
     echo "== an arm64 root file system from Debian's archive"
     rm -rf "$rootdir"
-    mirror=$(awk '/^URIs:/ { print $2; exit } /^deb / { print $2; exit }' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+    # This machine's Debian mirror (one-line or deb822 sources).
+    mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+      grep -Eo 'https?://[^ ]*/debian/?( |$)' | head -1 | tr -d ' ' || true)
     mmdebstrap --variant=extract --arch=arm64 --mode=root --include='?essential' --include="$packages" \
       --extract-hook='for deb in "$1"/var/cache/apt/archives/*.deb; do dpkg-deb -f "$deb"; echo "Status: install ok installed"; echo; done >"$1/var/lib/dpkg/status"' \
       --extract-hook='for deb in "$1"/var/cache/apt/archives/*.deb; do
