@@ -24,6 +24,7 @@ static SDL_Window *window;
 static SDL_GLContext context;
 static int area_x, area_y;    // top-left of the drawing area in the surface, y downwards
 static int area_gl_y;         // its bottom edge counted from the surface's bottom (GL)
+static int area_w, area_h;
 static int surface_w, surface_h;  // drawable size of the window in pixels
 static int refresh_hz;            // of the display, for pacing without a vertical blank
 static bool self_paced;
@@ -71,11 +72,43 @@ static void place_area(int *width, int *height) {
     if (h <= 0) y = (surface_h - 1) / 2, h = surface_h - 2 * y;
     area_x = x;
     area_y = y;
-    *width = w;
-    *height = h;
+    *width = area_w = w;
+    *height = area_h = h;
     area_gl_y = surface_h - area_y - *height;
     dbx_viewport_originx = area_x;
     dbx_viewport_originy = area_gl_y;
+}
+
+// Where the engine never draws, every buffer shows the same: the margins
+// black, the area in the firmware layer's first colour, which letterbox bars
+// keep, as on the Pi. The console hands out buffers from a pool that grows
+// as the display needs them (Mesa's GBM: up to four, a new one black), so
+// every frame paints them before it is shown, not only the first buffers:
+// otherwise the bars flicker between black and their colour.
+static void clear_rect(int x, int y, int w, int h, float red, float green, float blue) {
+    if (w <= 0 || h <= 0) return;
+    glScissor(x, y, w, h);
+    glClearColor(red, green, blue, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+}
+
+// Everything around the rectangle (x, y, w, h), GL's way up, within the
+// rectangle (ox, oy, ow, oh).
+static void clear_around(int ox, int oy, int ow, int oh, int x, int y, int w, int h, float red, float green,
+                         float blue) {
+    clear_rect(ox, oy, x - ox, oh, red, green, blue);
+    clear_rect(x + w, oy, ox + ow - x - w, oh, red, green, blue);
+    clear_rect(x, oy, w, y - oy, red, green, blue);
+    clear_rect(x, y + h, w, oy + oh - y - h, red, green, blue);
+}
+
+static void paint_surround(int picture_x, int picture_y, int picture_w, int picture_h) {
+    glEnable(GL_SCISSOR_TEST);
+    clear_around(0, 0, surface_w, surface_h, area_x, area_gl_y, area_w, area_h, 0.0f, 0.0f, 0.0f);
+    // 0.15, 0.25, 0.35 as the bytes they round to (38, 64, 89): a scissored
+    // clear on Mesa's software rasteriser truncates 0.25 to 63.
+    clear_around(area_x, area_gl_y, area_w, area_h, picture_x, picture_y, picture_w, picture_h, 38 / 255.0f,
+                 64 / 255.0f, 89 / 255.0f);
 }
 
 // Opening a second time (tests do) replaces the first window.
@@ -160,22 +193,9 @@ void dbx_platform_init_window(void) {
     SDL_GL_GetDrawableSize(window, &surface_w, &surface_h);
     place_area(&width, &height);
 
-    // Every buffer (up to three) starts alike, so nothing flickers where the
-    // engine never draws: the margins black, the area in the firmware
-    // layer's first colour, which letterbox bars keep, as on the Pi.
-    bool margins = width != surface_w || height != surface_h;
-    for (int i = 0; i < 3; i++) {
-        if (i) SDL_GL_SwapWindow(window);
-        glDisable(GL_SCISSOR_TEST);
-        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        if (margins) {
-            glEnable(GL_SCISSOR_TEST);  // also keeps the engine's clears off the margins
-            glScissor(area_x, area_gl_y, width, height);
-        }
-        glClearColor(0.15f, 0.25f, 0.35f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-    }
+    paint_surround(area_x, area_gl_y, 0, 0);
+    // With margins the scissor keeps the engine's clears off them.
+    if (width == surface_w && height == surface_h) glDisable(GL_SCISSOR_TEST);
     glViewport(area_x, area_gl_y, width, height);
 
     dbx_screen_width = width;
@@ -205,6 +225,16 @@ static void pace(void) {
 }
 
 void dbx_platform_swapbuffers(void) {
+    // What surrounds the engine's picture (letterboxed, or the whole area),
+    // then the engine's own viewport and scissor again.
+    bool letterboxed = dbx_viewport_width > 0 && dbx_viewport_height > 0;
+    int w = letterboxed ? dbx_viewport_width : area_w, h = letterboxed ? dbx_viewport_height : area_h;
+    if (w != surface_w || h != surface_h) {
+        int x = area_x + (letterboxed ? dbx_viewport_left : 0);
+        int y = area_gl_y + (letterboxed ? dbx_screen_height - dbx_viewport_bottom : 0);
+        paint_surround(x, y, w, h);
+        dbx_setviewport();
+    }
     SDL_GL_SwapWindow(window);
     pace();
 }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <utility>
 
 namespace {
 
@@ -126,6 +127,29 @@ TEST_F(SdlWindow, OverscanLeavesBlackMarginsAndShiftsTheEnginesViewport) {
     EXPECT_EQ(sdl_test_pixel(51, 203).r, 255);
     EXPECT_EQ(sdl_test_pixel(972, 564).r, 255);
     EXPECT_TRUE(is_first_clear(sdl_test_pixel(972, 565)));
+}
+
+// A console's buffers come from a pool that grows: a buffer seen for the
+// first time holds nothing of the first frames (here: white all over). Each
+// swap paints the bars and margins around the engine's picture, leaves the
+// picture alone, and gives the engine its viewport and scissor back.
+TEST_F(SdlWindow, ABufferWithoutBarsGetsThemAtTheSwap) {
+    setenv("DBX_OVERSCAN", "50", 1);
+    setenv("DBX_RESOLUTION", "640x360", 1);
+    dbx_init();
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    dbx_platform_swapbuffers();
+    for (auto [x, y] : {std::pair{51, 123}, {972, 38}, {51, 644}, {972, 729}})
+        EXPECT_TRUE(is_first_clear(sdl_test_pixel(x, y))) << "bar at " << x << ", " << y;
+    for (auto [x, y] : {std::pair{50, 300}, {973, 300}, {500, 37}, {500, 730}, {0, 0}, {1023, 767}})
+        EXPECT_TRUE(is_black(sdl_test_pixel(x, y))) << "margin at " << x << ", " << y;
+    for (auto [x, y] : {std::pair{51, 124}, {972, 643}, {500, 400}})
+        EXPECT_EQ(sdl_test_pixel(x, y).r, 255) << "picture at " << x << ", " << y;
+    EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
+    EXPECT_EQ(gl_box(GL_VIEWPORT), (box{51, 124, 922, 520}));
+    EXPECT_EQ(gl_box(GL_SCISSOR_BOX), (box{51, 124, 922, 520}));
 }
 
 TEST_F(SdlWindow, OverscanThatLeavesNoRoomStillGivesAnArea) {
