@@ -173,6 +173,19 @@ play=0
 # play.sh needs this repository, its build folder and the build tools, which
 # the amd64 guest sees (this machine's root); the arm64 root has none of them.
 [ "$arch" = amd64 ] && [ -x build/invitro ] && play=1
+# The song's end: the intro's files with the song cut to its first position
+# (the song length in the module's header), which the guest plays from here
+# through DBX_DATA; the intro must end by itself, with status 0.
+mkdir -p "$work/short"
+cp -r out.png data "$work/short/"
+python3 - omber.xm "$work/short/omber.xm" <<'CUT'
+import sys
+song = bytearray(open(sys.argv[1], "rb").read())
+assert song[:17] == b"Extended Module: "
+song[64:66] = (1).to_bytes(2, "little")  # song length: one position
+song[66:68] = (0).to_bytes(2, "little")  # restart position
+open(sys.argv[2], "wb").write(song)
+CUT
 cat >"$work/config" <<CONFIG
 ARCH=$arch
 REPO=$repo

@@ -92,4 +92,7 @@ if [ "$PLAY" = 1 ]; then
   chown -R pi:pi "$REPO/build"
   on_console play bash -c "cd '$REPO' && exec scripts/play.sh"
 fi
+
+# The song cut to one position: the intro ends by itself when it is over.
+on_console ends env DBX_DATA="$share/short" invitro
 note done

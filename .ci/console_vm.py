@@ -12,7 +12,9 @@ checks from outside what a user at its screen would see and hear:
    pieces of it match xmrender's rendering at increasing song positions;
  - Escape from the keyboard ends the intro with status 0 and the console
    shows its text again;
- - on amd64, scripts/play.sh finds the console and plays there.
+ - on amd64, scripts/play.sh finds the console and plays there;
+ - with its song cut to one position (DBX_DATA names a folder with the cut
+   song), the intro ends by itself with status 0 once the song is heard.
 
 The song position at a screen dump is that of the sound heard then: the
 recorded sound is matched against the rendering just before the dump.
@@ -455,6 +457,17 @@ def main():
             open(os.path.join(a.work, "next-play"), "w").close()
         elif a.arch == "amd64":
             check(False, "scripts/play.sh runs on the console")
+
+        # ------------------------------------------------------------ the song's end
+        if waited("ends.started", 90) is not None:
+            status = waited("ends.status", 180)
+            check(status == "0", f"invitro ends by itself with status 0 once its song (cut to one position) "
+                  f"has been heard (status {status})")
+            if status != "0" and os.path.exists(os.path.join(out, "ends.log")):
+                print(open(os.path.join(out, "ends.log"), errors="replace").read()[-2000:])
+            open(os.path.join(a.work, "next-ends"), "w").close()
+        else:
+            check(False, "the song's end is played on the console")
         vm.wait(timeout=60)
     except Exception as error:  # noqa: BLE001 - reported as a failed check
         check(False, f"{type(error).__name__}: {error}")
