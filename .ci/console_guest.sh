@@ -18,7 +18,11 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mkdir -p /dev/pts /dev/shm
 mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts /dev/pts
-for dir in /run /tmp /dev/shm; do mount -t tmpfs tmpfs "$dir"; done
+# A fresh /tmp, unless the repository lives there (a CI clone may): the root
+# is already a writable overlay, so play.sh can build in it either way.
+tmpdirs="/run /dev/shm"
+case $REPO in /tmp/*) ;; *) tmpdirs="$tmpdirs /tmp" ;; esac
+for dir in $tmpdirs; do mount -t tmpfs tmpfs "$dir"; done
 chmod 1777 /tmp /dev/shm
 hostname console
 ldconfig
