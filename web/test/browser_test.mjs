@@ -366,7 +366,7 @@ await part('the show', browser, async () => {
   // ?edit=knock2 opens the editor on the scene; one edit by the keyboard
   // (the first box ten units right), then Ctrl+S downloads both files.
   const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'invitro-downloads-'));
-  await send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+  await browser.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
   await page('Page.navigate', { url: url + '?edit=knock2' });
   await waitFor(`document.getElementById('start')?.classList.contains('ready') && typeof Module.onSaved === 'function'`,
     'the editor\'s start screen', 30000);
