@@ -84,9 +84,10 @@ void xm_restart(void) {
 // new position already during the row that jumps). With the loop it goes on
 // from the top; without, everything mixed afterwards is silence.
 static void watch_for_the_end(void) {
+    if (song_over) return;
     const int pos = module->sngpos, row = module->patpos;
     const bool back = pos == 0 && row == 0 && (last_sngpos != 0 || last_patpos != 0);
-    if (!song_over && end_sample < 0 && (!Player_Active() || back)) {
+    if (end_sample < 0 && (!Player_Active() || back)) {
         end_sample = static_cast<int64_t>(xm_mixed);
         if (!xm_loop || (!Player_Active() && start_song_again() != 0)) song_over = 1;
     }
@@ -131,7 +132,7 @@ void xm_mix(int16_t *pcm, uint32_t frames) {
         else
             VC_WriteBytes(reinterpret_cast<SBYTE *>(pcm), n * 4u);
         xm_heard_mark(xm_mixed, static_cast<int16_t>(module->sngpos), static_cast<uint16_t>(module->patpos));
-        if (!song_over) watch_for_the_end();
+        watch_for_the_end();
         xm_mixed += n;
         pcm += n * 2;
         frames -= n;
