@@ -43,7 +43,10 @@ static void run_schedule(void) {
     if (t < 0 || t < last || last == -1) return;
     if (t == 0 && last != 0) {
         switchscene("hello");
-        if (quit) exit(0);
+        if (quit) {
+            dbx_platform_end();  // the song came back to its start: the show is over
+            return;
+        }
         quit = 1;
     }
     for (const schedule_row &row : schedule) {
