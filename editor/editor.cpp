@@ -211,11 +211,9 @@ static void load_model(void) {
 // The scene file's bytes as the model holds them, for the scene scripts.
 static unsigned char model_bytes[DBX_MAX_DRAWBOXES * (BOXART_FRAME_ITEM + BOXART_BOX_ITEM)];
 static size_t model_size;
-static bool hook_asked;
 
 static const char *model_hook(const char *filename, int *size) {
     if (strcmp(filename, dat_path) != 0) return nullptr;
-    hook_asked = true;
     *size = static_cast<int>(model_size);
     return reinterpret_cast<const char *>(model_bytes);
 }
@@ -231,26 +229,13 @@ static void encode_model(void) {
     ed_playing = playing;
 }
 
-// The scene whose script loads this file and that the song shows first.
-static void find_scene(void) {
-    ed_scene = -1;
-    int best = -1;
+// The scene of the show's table that loads this file and that the song
+// shows first, with the grey it sets.
+static void find_scene(const char *name) {
     encode_model();
     boxart_open_hook = model_hook;
-    for (int i = 0; i < SCENE_COUNT; i++) {
-        hook_asked = false;
-        dbx_drawboxes = 0;
-        bg = 0;
-        scenes[i].f_create();
-        int position = intro_scene_position(scenes[i].name);
-        if (!hook_asked || position < 0 || (ed_scene >= 0 && position >= best)) continue;
-        ed_scene = i;
-        best = position;
-        bg_edit = bg;
-    }
-    extrareset();
-    dbx_drawboxes = 0;
-    if (ed_scene < 0) bg_edit = 0;
+    ed_scene = intro_scene_of_file(name);
+    bg_edit = ed_scene >= 0 && show[ed_scene].bg >= 0 ? static_cast<unsigned char>(show[ed_scene].bg) : 0;
 }
 
 bool ed_open(const char *name) {
@@ -285,7 +270,7 @@ bool ed_open(const char *name) {
     ed_frame = ed_count > 0 && ed_boxes[0].frame < dbx_frames ? ed_boxes[0].frame : 0;
     first_step = done_steps = total_steps = 0;
     ed_dirty = 0;
-    find_scene();
+    find_scene(name);
     ed_sync();
     return true;
 }

@@ -32,7 +32,7 @@ protected:
 };
 
 int scene_index(const char *name) {
-    for (int i = 0; i < SCENE_COUNT; i++)
+    for (int i = 0; i < scene_count; i++)
         if (std::string(scenes[i].name) == name) return i;
     return -1;
 }
