@@ -40,7 +40,7 @@ void bleed_colour(art_image &atlas, const std::vector<unsigned char> &src, const
 }  // namespace
 
 bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_image> &pictures, unsigned size,
-                std::vector<packed_frame> &frames, art_image &atlas, std::string &err) {
+                std::vector<packed_frame> &frames, art_image &atlas, std::string &err, size_t given) {
     if (names.size() != pictures.size()) {
         err = "names and pictures differ in number";
         return false;
@@ -66,10 +66,13 @@ bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_ima
 
     std::vector<size_t> order(n);
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const auto taller = [&](size_t a, size_t b) {
         if (trim[a].height != trim[b].height) return trim[a].height > trim[b].height;
         return trim[a].width > trim[b].width;
-    });
+    };
+    const auto split = order.begin() + static_cast<std::ptrdiff_t>(std::min(given, n));
+    std::stable_sort(order.begin(), split, taller);
+    std::stable_sort(split, order.end(), taller);
 
     atlas.width = atlas.height = size;
     atlas.rgba.assign(size_t(size) * size * 4, 0);

@@ -4,6 +4,7 @@
 #ifndef ART_PACK_H
 #define ART_PACK_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,14 @@ struct packed_frame {
 };
 
 // Packs the named pictures, given in listed order, into a size x size atlas.
-// Rows come out in packing order: by decreasing height, equal heights wider
-// first, then in listed order. Shelves start one texel from the top and left
-// edges; rectangles lie two texels apart along and between shelves.
+// The first `given` pictures are packed first on their own, so that their
+// rows stay where they are whatever comes after them; the others follow on
+// the same shelves. Within each group rows come out in packing order: by
+// decreasing height, equal heights wider first, then in listed order.
+// Shelves start one texel from the top and left edges; rectangles lie two
+// texels apart along and between shelves.
 bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_image> &pictures, unsigned size,
-                std::vector<packed_frame> &frames, art_image &atlas, std::string &err);
+                std::vector<packed_frame> &frames, art_image &atlas, std::string &err, size_t given = SIZE_MAX);
 
 // Appends the picture names listed in the file at `path`, one a line. Blank
 // lines and lines whose first non-blank character is '#' are skipped; blanks

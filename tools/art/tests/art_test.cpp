@@ -33,7 +33,8 @@ struct row {
     unsigned x1, y1, xoffset, yoffset, width, height, source_width, source_height;
 };
 
-// The intro's frame table, row for row.
+// The intro's frame table, row for row: its 25 given rows, then the frames
+// added after them.
 const row table[27] = {
     {"bird.png", 1, 1, 0, 0, 100, 105, 100, 105},
     {"Toskel.png", 103, 1, 0, 0, 236, 100, 236, 100},
@@ -56,11 +57,11 @@ const row table[27] = {
     {"halp.png", 704, 673, 8, 4, 72, 60, 100, 100},
     {"greets.png", 1, 764, 3, 1, 720, 45, 728, 48},
     {"whitesquare1.png", 723, 764, 0, 0, 40, 40, 40, 40},
-    {"doorpanel.png", 765, 764, 0, 0, 40, 40, 40, 40},
-    {"clownhand0.png", 807, 764, 6, 5, 33, 30, 40, 40},
-    {"smallstamp3.png", 842, 764, 13, 9, 16, 21, 40, 40},
-    {"redstart0.png", 860, 764, 11, 11, 17, 16, 40, 40},
-    {"cyanstar0.png", 879, 764, 11, 11, 17, 16, 40, 40},
+    {"clownhand0.png", 765, 764, 6, 5, 33, 30, 40, 40},
+    {"smallstamp3.png", 800, 764, 13, 9, 16, 21, 40, 40},
+    {"redstart0.png", 818, 764, 11, 11, 17, 16, 40, 40},
+    {"cyanstar0.png", 837, 764, 11, 11, 17, 16, 40, 40},
+    {"doorpanel.png", 856, 764, 0, 0, 40, 40, 40, 40},
     {"doorknob.png", 898, 764, 12, 12, 16, 16, 40, 40},
 };
 
@@ -77,10 +78,12 @@ const packed_atlas &regenerated() {
         packed_atlas r;
         std::vector<std::string> names;
         if (!atlas_read_list(root + "/assets/art/sprites.lst", names, r.err)) return r;
+        const size_t given = names.size();
+        if (!atlas_read_list(root + "/assets/art/drawn.lst", names, r.err)) return r;
         std::vector<art_image> pictures(names.size());
         for (size_t i = 0; i < names.size(); i++)
             if (!sprite_render(sprite_find(names[i]), ART_FONTDIR, pictures[i], r.err)) return r;
-        r.ok = atlas_pack(names, pictures, 1024, r.frames, r.atlas, r.err);
+        r.ok = atlas_pack(names, pictures, 1024, r.frames, r.atlas, r.err, given);
         return r;
     }();
     return p;
