@@ -23,7 +23,9 @@ static void usage(FILE *to) {
             "  --list FILE     take the picture names from FILE, one a line ('#' starts\n"
             "                  a comment), read from the directory given by --dir\n"
             "  --dir DIR       where the pictures of --given and --list are (default .)\n"
-
+            "  --sprites DIR   also every PNG file in DIR, named after its file; a file\n"
+            "                  that cannot be a frame is refused with its reason, and\n"
+            "                  then nothing is written\n"
             "  --size N        atlas width and height in texels (default 1024)\n"
             "  --png FILE      the atlas to write (default out.png)\n"
             "  --header FILE   the header to write (default out.h)\n");
@@ -35,7 +37,7 @@ static std::string base_name(const std::string &path) {
 }
 
 int main(int argc, char **argv) {
-    std::string given_list, list, dir = ".", png = "out.png", header = "out.h";
+    std::string given_list, list, dir = ".", sprites, png = "out.png", header = "out.h";
     unsigned size = 1024;
     std::vector<std::string> paths;
     for (int i = 1; i < argc; i++) {
@@ -54,7 +56,8 @@ int main(int argc, char **argv) {
             given_list = value("a file");
         } else if (a == "--list") {
             list = value("a file");
-
+        } else if (a == "--sprites") {
+            sprites = value("a directory");
         } else if (a == "--dir") {
             dir = value("a directory");
         } else if (a == "--png") {
@@ -79,7 +82,7 @@ int main(int argc, char **argv) {
     }
     std::string err;
     // The given pictures come first, then the listed ones, then those given
-    // on the command line.
+    // on the command line, then the sprite folder's.
     std::vector<std::string> names, files;
     size_t given = SIZE_MAX;
     for (const std::string *from : {&given_list, &list}) {
@@ -100,6 +103,18 @@ int main(int argc, char **argv) {
             fprintf(stderr, "atlaspack: %s\n", err.c_str());
             return 1;
         }
+    if (!sprites.empty()) {
+        const size_t before = names.size();
+        std::vector<std::string> refused;
+        atlas_read_sprites(sprites, size, names, pictures, refused);
+        for (const std::string &why : refused) fprintf(stderr, "atlaspack: %s/%s\n", sprites.c_str(), why.c_str());
+        if (!refused.empty()) {
+            fprintf(stderr, "atlaspack: %zu sprite%s refused; nothing written\n", refused.size(),
+                    refused.size() == 1 ? "" : "s");
+            return 1;
+        }
+        for (size_t i = before; i < names.size(); i++) files.push_back(sprites + "/" + names[i]);
+    }
     if (files.empty()) {
         fprintf(stderr, "atlaspack: no pictures given (try --help)\n");
         return 2;

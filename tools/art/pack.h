@@ -28,6 +28,19 @@ struct packed_frame {
 bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_image> &pictures, unsigned size,
                 std::vector<packed_frame> &frames, art_image &atlas, std::string &err, size_t given = SIZE_MAX);
 
+// Why the picture cannot be the frame `name` of a size x size atlas (its
+// name, no opaque pixel, too big once trimmed), or "" when it can.
+std::string atlas_frame_problem(const std::string &name, const art_image &picture, unsigned size);
+
+// The PNG files of `dir` (names ending in ".png", in byte order of their
+// names; other files are left alone), appended to `names` and `pictures` as
+// frames named after their files. A file that is not a PNG, or that
+// atlas_frame_problem refuses, or whose name `names` already holds, is
+// refused instead: one line "FILE: why" in `refused`. A missing folder holds
+// no sprites.
+void atlas_read_sprites(const std::string &dir, unsigned size, std::vector<std::string> &names,
+                        std::vector<art_image> &pictures, std::vector<std::string> &refused);
+
 // Appends the picture names listed in the file at `path`, one a line. Blank
 // lines and lines whose first non-blank character is '#' are skipped; blanks
 // and a carriage return round a name are not part of it.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -65,7 +66,8 @@ const row table[27] = {
     {"doorknob.png", 898, 764, 12, 12, 16, 16, 40, 40},
 };
 
-// Draws every listed sprite and packs them as the regeneration target does.
+// Draws every listed sprite, reads the sprite folder's PNGs and packs them
+// as the regeneration target does.
 struct packed_atlas {
     std::vector<packed_frame> frames;
     art_image atlas;
@@ -83,6 +85,12 @@ const packed_atlas &regenerated() {
         std::vector<art_image> pictures(names.size());
         for (size_t i = 0; i < names.size(); i++)
             if (!sprite_render(sprite_find(names[i]), ART_FONTDIR, pictures[i], r.err)) return r;
+        std::vector<std::string> refused;
+        atlas_read_sprites(root + "/assets/sprites", 1024, names, pictures, refused);
+        if (!refused.empty()) {
+            r.err = refused[0];
+            return r;
+        }
         r.ok = atlas_pack(names, pictures, 1024, r.frames, r.atlas, r.err, given);
         return r;
     }();
@@ -242,6 +250,100 @@ TEST(AtlasPacker, RejectsWhatCannotBeAFrame) {
     EXPECT_FALSE(atlas_pack({"x", "x"}, {picture(2, 2, {0, 0, 2, 2}), picture(2, 2, {0, 0, 2, 2})}, 16, frames, atlas,
                             err));
 }
+
+// A sprite folder as an artist fills it: one good PNG and one of every kind
+// the packer refuses, with the reason it gives.
+struct sprite_file {
+    std::string name;
+    art_image picture;  // width 0: bytes that are not a PNG
+    const char *refusal;  // nullptr: taken
+};
+
+std::vector<sprite_file> artist_folder() {
+    return {
+        {"star.png", picture(30, 20, {5, 3, 10, 8}), nullptr},
+        {"text.png", {}, "not a PNG"},
+        {"blank.png", picture(4, 4, {0, 0, 0, 0}), "fully transparent"},
+        {"wide.png", picture(1030, 6, {0, 0, 1023, 6}), "1023x6 once trimmed, it does not fit into the 1024x1024 atlas"},
+        {std::string(28, 'n') + ".png", picture(4, 4, {0, 0, 4, 4}), "1 to 31 characters"},
+        {"line\nbreak.png", picture(4, 4, {0, 0, 4, 4}), "control characters"},
+        {"doorknob.png", picture(4, 4, {0, 0, 4, 4}), "taken by another frame"},
+    };
+}
+
+void write_folder(const std::string &dir, const std::vector<sprite_file> &files) {
+    std::filesystem::create_directory(dir);
+    std::ofstream(dir + "/notes.txt") << "not a sprite: left alone";
+    for (const sprite_file &f : files) {
+        std::vector<unsigned char> png;
+        std::string err;
+        if (f.picture.width) ASSERT_TRUE(art_png_encode(f.picture, png, err)) << err;
+        else png.assign({'h', 'i'});
+        ASSERT_TRUE(tool_write_files({{dir + "/" + f.name, png.data(), png.size()}}, {}, err)) << err;
+    }
+}
+
+TEST(SpriteFolder, APngBecomesAFrameAfterTheGivenRowsAndBadOnesAreRefused) {
+    scratch_dir dir;
+    const std::vector<sprite_file> files = artist_folder();
+    write_folder("sprites", files);
+    const packed_atlas &drawn = regenerated();
+    ASSERT_TRUE(drawn.ok) << drawn.err;
+    std::vector<std::string> names;
+    std::vector<art_image> pictures;
+    for (const packed_frame &f : drawn.frames) {
+        names.push_back(f.name);
+        art_image p = picture(f.source_width, f.source_height, {f.xoffset, f.yoffset, f.width, f.height});
+        pictures.push_back(p);
+    }
+    std::vector<std::string> refused;
+    atlas_read_sprites("sprites", 1024, names, pictures, refused);
+    ASSERT_EQ(names.size(), 28u);
+    EXPECT_EQ(names.back(), "star.png");
+    ASSERT_EQ(refused.size(), files.size() - 1);
+    for (const sprite_file &f : files) {
+        if (!f.refusal) continue;
+        auto said = std::find_if(refused.begin(), refused.end(),
+                                 [&](const std::string &r) { return r.rfind(f.name + ": ", 0) == 0; });
+        ASSERT_NE(said, refused.end()) << f.name;
+        EXPECT_NE(said->find(f.refusal), std::string::npos) << *said;
+    }
+    std::vector<packed_frame> frames;
+    art_image atlas;
+    std::string err;
+    ASSERT_TRUE(atlas_pack(names, pictures, 1024, frames, atlas, err, 25)) << err;
+    ASSERT_EQ(frames.size(), 28u);
+    for (size_t i = 0; i < 25; i++) {
+        SCOPED_TRACE(table[i].name);
+        EXPECT_EQ(frames[i].name, table[i].name);
+        expect_geometry(frames[i], table[i]);
+    }
+    const packed_frame *star = nullptr;
+    for (size_t i = 25; i < frames.size(); i++)
+        if (frames[i].name == "star.png") star = &frames[i];
+    ASSERT_NE(star, nullptr);
+    expect_geometry(*star, {"star.png", star->x1, star->y1, 5, 3, 10, 8, 30, 20});
+    EXPECT_GE(star->y1, 764u);  // on the last shelf or below, after the given rows
+}
+
+#ifdef ART_ATLASPACK
+TEST(SpriteFolder, AtlaspackWritesNothingWhileItRefusesASprite) {
+    scratch_dir dir;
+    write_folder("sprites", artist_folder());
+    const std::string cmd = emulated_command(ART_ATLASPACK) +
+                            " --sprites sprites --png atlas.png --header atlas.h 2>said.txt";
+    EXPECT_NE(std::system(cmd.c_str()), 0) << cmd;
+    std::vector<unsigned char> said;
+    std::string err;
+    ASSERT_TRUE(tool_read_file("said.txt", said, err)) << err;
+    const std::string text(said.begin(), said.end());
+    EXPECT_NE(text.find("sprites/text.png: not a PNG"), std::string::npos) << text;
+    // Without frames of its own, doorknob.png is no name taken here.
+    EXPECT_NE(text.find("5 sprites refused; nothing written"), std::string::npos) << text;
+    EXPECT_FALSE(std::filesystem::exists("atlas.png"));
+    EXPECT_FALSE(std::filesystem::exists("atlas.h"));
+}
+#endif
 
 TEST(AtlasPacker, ListSkipsCommentsAndBlanksAndTrimsNames) {
     std::string path = testing::TempDir() + "art_list.lst";
