@@ -634,7 +634,8 @@ static void update_title(void) {
     if (ed_playing) {
         snprintf(box, sizeof box, "playing from song position %d (Space: back to editing)", play_position);
     } else if (ed_palette) {
-        snprintf(box, sizeof box, "palette: click a frame (F: back)");
+        snprintf(box, sizeof box, "palette: click a frame (F: back) | frame \"%.31s\"",
+                 ed_frame < dbx_frames ? dbx_frame[ed_frame].source_name : "?");
     } else if (ed_selected >= 0) {
         const ed_box_t &b = ed_boxes[ed_selected];
         const char *frame = b.frame < dbx_frames ? dbx_frame[b.frame].source_name : "?";
