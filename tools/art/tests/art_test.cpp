@@ -587,6 +587,33 @@ TEST(Regeneration, SceneFilesGiveTheCommittedBytes) {
     std::remove(tmp.c_str());
 }
 
+// A group that installed the package makes its own folder with invitro-init:
+// the editable files are copied there once, and the package's stay as they are.
+TEST(OwnFolder, InitCopiesTheEditableFilesOnceAndLeavesThePackageAlone) {
+    scratch_dir dir;
+    for (const char *d : {"share/assets/scenes", "share/assets/sprites", "share/data"})
+        std::filesystem::create_directories(d);
+    for (const char *f : {"share/assets/show.txt", "share/assets/scenes/a.txt", "share/data/a.dat", "share/out.png"})
+        std::ofstream(f) << f;
+    const std::string init = "INVITRO_SHARE=share '" + root + "/scripts/invitro-init' ";
+    EXPECT_EQ(std::system((init + "mine >/dev/null").c_str()), 0);
+    std::vector<unsigned char> bytes;
+    std::string err;
+    for (const char *f : {"assets/show.txt", "assets/scenes/a.txt", "data/a.dat"}) {
+        ASSERT_TRUE(tool_read_file(std::string("mine/") + f, bytes, err)) << err;
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), std::string("share/") + f);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory("mine/assets/sprites"));
+    EXPECT_FALSE(std::filesystem::exists("mine/out.png"));  // read from the package
+    // A second run would overwrite the group's work: it refuses.
+    std::ofstream("mine/assets/show.txt") << "edited";
+    EXPECT_NE(std::system((init + "mine 2>/dev/null").c_str()), 0);
+    ASSERT_TRUE(tool_read_file("mine/assets/show.txt", bytes, err)) << err;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "edited");
+    EXPECT_NE(std::system((init + "2>/dev/null").c_str()), 0);
+    EXPECT_EQ(scratch_dir::entries("share/assets/scenes"), std::vector<std::string>{"a.txt"});
+}
+
 #ifdef ART_CONTACTSHEET
 // The whole intro, played off screen through the real renderer: every scene
 // must come up, and every one but "black" must show more than a flat colour.
