@@ -379,9 +379,15 @@ void intro_open(void) {
         exit(1);
     }
     dbx_frame[0].frameset = static_cast<uint32_t>(set);
+    intro_show_load();
+}
+
+void intro_show_load(void) {
+    char err[200];
+    if (!intro_show_parse(intro_show_text, err, sizeof err)) return;
     const dbx_path table = dbx_data_file("assets/show.txt");
     struct stat info;
-    if (compiled_show && stat(table.text, &info) == 0 && !intro_show_read(table.text, stderr))
+    if (stat(table.text, &info) == 0 && !intro_show_read(table.text, stderr))
         fprintf(stderr, "The intro plays the show it was built with.\n");
 }
 

@@ -70,6 +70,10 @@ bool intro_show_parse(const char *text, char *err, size_t errsize);
 // The show from the file at `path`; false with the file's name and the
 // reason on `out` (the show then stays as it was).
 bool intro_show_read(const char *path, FILE *out);
+// The show of the data folder's "assets/show.txt" (DBX_DATA, the working
+// folder, the package's) where there is one, else the one compiled in, also
+// when that file is not a show (said on stderr). intro_open calls it.
+void intro_show_load(void);
 // The scene that loads "data/FILE.dat" and that the song shows first; -1
 // when no scene the song brings loads it.
 int intro_scene_of_file(const char *file);
@@ -96,9 +100,8 @@ const char *intro_scene_name(void);
 int intro_scene_position(const char *name);
 
 // The display in the intro's logical 640 x 360 with its atlas loaded
-// (dbx_init included); without the atlas the program ends. The show is then
-// the "assets/show.txt" of the data folder where there is one (DBX_DATA, the
-// working folder, the package's), else the one compiled in.
+// (dbx_init included); without the atlas the program ends. Then the show
+// is loaded (intro_show_load).
 void intro_open(void);
 // The music's part of a frame: the player started and fed and the song
 // clock read, or without sound the fallback clock stepped.
