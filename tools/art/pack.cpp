@@ -64,7 +64,9 @@ void atlas_read_sprites(const std::string &dir, unsigned size, std::vector<std::
     for (const std::string &file : files) {
         art_image picture;
         std::string err;
-        if (!art_png_read(dir + "/" + file, picture, err)) {
+        const std::string path = dir + "/" + file;
+        if (!art_png_read(path, picture, err)) {
+            if (err.rfind(path + ": ", 0) == 0) err.erase(0, path.size() + 2);
             refused.push_back(file + ": not a PNG that can be read (" + err + ")");
             continue;
         }
