@@ -38,8 +38,9 @@ std::vector<std::string> comments(const std::string &text) {
 
 TEST_F(Saving, AnUnchangedSceneSavesTheSameBytes) {
     start("knock2");
-    for (const char *name : {"knock2", "test2", "hello2", "zuzu2", "invit", "inmossby", "greets", "cratery",
-                             "ending", "greettext", "hellothere", "faces", "fennickinvitro", "tolmen"}) {
+    for (int scene = 0; scene < scene_count; scene++) {  // every file of the show's table
+        const char *name = show[scene].file;
+        if (!name[0]) continue;
         SCOPED_TRACE(name);
         ASSERT_TRUE(ed_open(name));
         const std::string dat = std::string("data/") + name + ".dat", txt = std::string("assets/scenes/") + name + ".txt";
