@@ -357,7 +357,7 @@ bool intro_show_read(const char *path, FILE *out) {
 }
 
 // The compiled show is the show until the data folder gives another.
-static const bool compiled_show = [] {
+[[maybe_unused]] static const bool compiled_show = [] {
     char err[200];
     if (intro_show_parse(intro_show_text, err, sizeof err)) return true;
     fprintf(stderr, "The show compiled in is not a show: %s\n", err);
