@@ -24,11 +24,13 @@ apt_reason=""
 # What the last update said, when an index still failed after every try.
 apt_update_failure=""
 
-# The lines of apt's output that say what went wrong, in one line: the index
-# or package and the registry's answer, without the mirror's address.
+# What went wrong, from apt's output, in one line: the first index or package
+# with the registry's answer (without the mirror's address), and how many
+# more went the same way.
 apt_errors() {
   grep -E '^(E|W|Err):' "$1" | grep -vE 'Download is performed unsandboxed|old ones used instead' |
-    sed -E 's/ \[IP: [^]]*\]//; s/^(E|W|Err): *//' | awk 'NF' | head -3 | paste -sd ';' - | sed 's/;/; /g'
+    sed -E 's/ \[IP: [^]]*\]//; s/^(E|W|Err): *//; s/  +/ /g' | awk 'NF' |
+    awk 'NR == 1 { first = $0 } END { if (NR > 1) first = first " (and " NR - 1 " more)"; print first }'
 }
 
 # The state of the lists: the architectures and the sources they were made for.
@@ -66,7 +68,7 @@ apt_update() {
     apt_reason=$(apt_errors "$log")
     [ -n "$apt_reason" ] || apt_reason="apt-get update failed ($(tail -1 "$log"))"
     if [ "$try" -ge "$tries" ]; then
-      echo "apt-get update: an index still fails to download after $try tries ($apt_reason); going on with the package lists apt has"
+      echo "apt-get update: an index still fails to download ($apt_reason); going on with the package lists apt has"
       apt_update_failure=$apt_reason
       echo "failed $key" >"$stamp" 2>/dev/null || true
       rm -f "$log"
