@@ -87,7 +87,12 @@ void run_step(const step_t &s, bool forward) {
             ed_selected = s.index;
         } else {
             remove_box(s.index);
-            ed_selected = s.index < ed_count ? s.index : ed_count - 1;
+            // A removed box leaves the one after it selected; an insert taken
+            // back, the one before it (a duplicate's original).
+            if (s.kind == STEP_INSERT && s.index > 0)
+                ed_selected = s.index - 1;
+            else
+                ed_selected = s.index < ed_count ? s.index : ed_count - 1;
         }
         break;
     case STEP_SWAP: {

@@ -36,7 +36,7 @@ constexpr int CELL_W = GLYPH_W + 2;          // a clear texel round every frame 
 constexpr int BACK = GLYPHS;                 // the backing of a line: dark, half seen through
 constexpr int BACK_W = 28, BACK_H = GLYPH_H + 2;
 constexpr int MISSING_SIDE = 16;             // the stand-in of a frame the atlas lacks
-constexpr int BACK_X = GLYPHS * CELL_W + 1, MISSING_X = BACK_X + BACK_W + 2;
+constexpr int BACK_X = GLYPHS * CELL_W + 2, MISSING_X = BACK_X + BACK_W + 3;
 constexpr int STRIP_W = MISSING_X + MISSING_SIDE + 1, STRIP_H = MISSING_SIDE + 2;
 
 dbx_frame_t glyph[GLYPHS + 1];  // the glyph frames and the backing, as they enter the frame table
@@ -82,8 +82,10 @@ bool ed_overlay_load(void) {
                 if (font[g][r * GLYPH_W + c] == '#') memset(texels[1 + r][g * CELL_W + 1 + c], 255, 4);
         frame(glyph[g], g * CELL_W + 1, 1, GLYPH_W, GLYPH_H);
     }
-    for (int r = 0; r < BACK_H; r++)
-        for (int c = 0; c < BACK_W; c++) texels[1 + r][BACK_X + c][3] = 200;
+    // The backing is dark two texels beyond its sides, where filtering
+    // reaches: its tiles meet without a seam.
+    for (int r = 1; r <= BACK_H; r++)
+        for (int c = -2; c < BACK_W + 2; c++) texels[r][BACK_X + c][3] = 200;
     frame(glyph[BACK], BACK_X, 1, BACK_W, BACK_H);
     for (int g = 0; g <= GLYPHS; g++)
         snprintf(glyph[g].source_name, sizeof glyph[g].source_name, "invitro-edit overlay %d", g);
@@ -158,8 +160,8 @@ void ed_overlay_draw(const char *const lines[], int count) {
         const size_t n = strlen(lines[l]);
         if (n == 0) continue;
         const float y = top + line_h * static_cast<float>(l);
-        // The backing in tiles that overlap by a texel, as far as the text goes.
-        const float tile = (BACK_W - 1) * scale, wide = static_cast<float>(n) * advance + 4.0f;
+        // The backing in tiles, as far as the text goes.
+        const float tile = BACK_W * scale, wide = static_cast<float>(n) * advance + 4.0f;
         for (float x = 0.0f; x < wide; x += tile) put(first_frame + BACK, x, y - 2.0f, scale);
         for (size_t i = 0; i < n; i++) {
             int ch = static_cast<unsigned char>(lines[l][i]);
