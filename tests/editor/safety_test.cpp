@@ -6,7 +6,6 @@
 #include "boxart_text.h"
 #include "file_io.h"
 #include "tests/common/emulator.h"
-#include <lodepng.h>
 
 #include <GLES/gl.h>
 #include <sys/stat.h>
@@ -285,13 +284,6 @@ TEST_F(Safety, TheStatusLineIsInThePicture) {
     }
     EXPECT_GT(dark, rows.size() / 4 / 3);
     EXPECT_GT(light, 50u);
-    if (const char *shot = getenv("EDITOR_SHOT")) {
-        int w=0; SDL_GL_GetDrawableSize(SDL_GL_GetCurrentWindow(), &w, &h);
-        std::vector<unsigned char> all(static_cast<size_t>(w*h)*4), flip(all.size());
-        glReadPixels(0,0,w,h,GL_RGBA,GL_UNSIGNED_BYTE,all.data());
-        for (int r=0;r<h;r++) memcpy(&flip[static_cast<size_t>(r*w*4)], &all[static_cast<size_t>((h-1-r)*w*4)], static_cast<size_t>(w*4));
-        lodepng_encode32_file(shot, flip.data(), static_cast<unsigned>(w), static_cast<unsigned>(h));
-    }
 }
 
 TEST_F(Safety, BadNamesSayWhy) {
