@@ -37,7 +37,9 @@ uint32_t ed_atlas_frames;
 char ed_status[256];
 char ed_fields_line[256];
 const char *ed_name = "";
-void (*ed_saved)(const char *dat_path, const char *txt_path);
+bool (*ed_saved)(const char *dat_path, const char *txt_path);
+static unsigned edits;          // every step done, undone or redone
+static unsigned edits_handed = ~0u;  // edits when the files went to the page; ~0u: none are on the way
 
 static char dat_name[256];                  // as the scene scripts name it
 static char dat_path[4096], txt_path[4096];  // where it and its text are read and written
@@ -106,6 +108,7 @@ void run_step(const step_t &s, bool forward) {
     }
     }
     ed_dirty = 1;
+    edits++;
     ed_sync();
 }
 
@@ -503,8 +506,18 @@ bool ed_save(void) {
     source_boxes = ed_count;
     ed_dirty = 0;
     snprintf(ed_status, sizeof ed_status, "saved %.100s and %.100s", dat_path, txt_path);
-    if (ed_saved) ed_saved(dat_path, txt_path);
+    if (ed_saved && ed_saved(dat_path, txt_path)) {
+        ed_dirty = 1;
+        edits_handed = edits;
+        snprintf(ed_status, sizeof ed_status, "handing the files to the browser...");
+    }
     return true;
+}
+
+void ed_handed_over(bool ok, const char *what) {
+    if (ok && edits_handed == edits) ed_dirty = 0;
+    edits_handed = ~0u;
+    snprintf(ed_status, sizeof ed_status, "%s%.200s", ok ? "" : "not saved: ", what);
 }
 
 // ---------------------------------------------------------------- playing
@@ -818,6 +831,8 @@ void ed_reset(void) {
     ed_status[0] = 0;
     ed_conflict = ED_AGREE;
     ed_atlas_frames = 0;
+    edits = 0;
+    edits_handed = ~0u;
     first_step = done_steps = total_steps = 0;
     drag = -1;
     source_text.clear();

@@ -53,9 +53,12 @@ extern char ed_status[256];   // the selected box's fields, or what just happene
 
 // Set before the application starts (main takes it from the command line).
 extern const char *ed_name;
-// Called after both files were saved (null: nothing); the web page offers
-// them as downloads.
-extern void (*ed_saved)(const char *dat_path, const char *txt_path);
+// Called after both files were written (null: nothing). The web page hands
+// them over to the user's disk and returns true: the save then counts only
+// once ed_handed_over says they arrived.
+extern bool (*ed_saved)(const char *dat_path, const char *txt_path);
+// The page's word on the hand-over: `ok`, or not, with what happened.
+void ed_handed_over(bool ok, const char *what);
 
 // Why NAME cannot name a scene (a path separator, too long, empty), or null.
 enum { ED_NAME_MAX = 63 };
