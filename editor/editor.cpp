@@ -856,9 +856,11 @@ static void update_title(void) {
         snprintf(box, sizeof box, "palette: click a frame (F: back)");
     } else if (ed_selected >= 0) {
         const ed_box_t &b = ed_boxes[ed_selected];
-        const char *frame = b.frame < dbx_frames ? dbx_frame[b.frame].source_name : "?";
+        char frame[48];
+        snprintf(frame, sizeof frame, "%.31s%s", b.frame < dbx_frames ? dbx_frame[b.frame].source_name : "?",
+                 b.frame < ed_atlas_frames ? "" : " (missing)");
         snprintf(box, sizeof box,
-                 "box %d/%d \"%.31s\" x %d y %d scale %g rot %g | spin %d mode %d extra %d %d home %d %d "
+                 "box %d/%d \"%s\" x %d y %d scale %g rot %g | spin %d mode %d extra %d %d home %d %d "
                  "scale1 %g timing %d | [%s]",
                  ed_selected + 1, ed_count, frame, b.x1, b.y1, static_cast<double>(b.scale),
                  static_cast<double>(b.rotation), b.e.delta_rot, b.e.animationmode, b.e.extra1, b.e.extra2, b.e.x1,

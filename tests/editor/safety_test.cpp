@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 
@@ -225,28 +227,51 @@ protected:
     }
 };
 
-// The window's close button sends a close and a quit together: one request.
-TEST_F(Closing, TheWindowsCloseAsksOnceMoreAndTheSecondQuits) {
-    EXPECT_EXIT(
-        {
-            start("knock2");
-            key(SDLK_TAB);
-            key(SDLK_RIGHT);
-            for (int request = 1; request <= 2; request++) {
-                SDL_Event close{};
-                close.type = SDL_WINDOWEVENT;
-                close.window.event = SDL_WINDOWEVENT_CLOSE;
-                close.window.windowID = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
-                SDL_PushEvent(&close);
-                SDL_Event quit{};
-                quit.type = SDL_QUIT;
-                SDL_PushEvent(&quit);
-                run();
-                if (!ed_quit_asked || !strstr(ed_status, "unsaved edits: Escape again quits")) exit(8);
-            }
-            exit(7);
+// Every way out asks once more with unsaved edits, and the second request
+// quits: the window's close button (a close and a quit together, one
+// request), and SIGTERM and SIGINT (SDL makes them a quit).
+TEST_F(Closing, EveryWayOutAsksOnceMoreAndTheSecondQuits) {
+    const std::function<void()> ways[] = {
+        [] {
+            SDL_Event close{};
+            close.type = SDL_WINDOWEVENT;
+            close.window.event = SDL_WINDOWEVENT_CLOSE;
+            close.window.windowID = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
+            SDL_PushEvent(&close);
+            SDL_Event quit{};
+            quit.type = SDL_QUIT;
+            SDL_PushEvent(&quit);
         },
-        ::testing::ExitedWithCode(0), "");
+        [] { raise(SIGTERM); },
+        [] { raise(SIGINT); },
+    };
+    for (const auto &way : ways)
+        EXPECT_EXIT(
+            {
+                start("knock2");
+                key(SDLK_TAB);
+                key(SDLK_RIGHT);
+                for (int request = 1; request <= 2; request++) {
+                    way();
+                    run();
+                    if (!ed_quit_asked || !strstr(ed_status, "unsaved edits: Escape again quits")) exit(8);
+                }
+                exit(7);
+            },
+            ::testing::ExitedWithCode(0), "");
+}
+
+// A window the user resizes: the picture follows it, and so does picking.
+TEST_F(Safety, PickingFollowsAResizedWindow) {
+    start("knock2");
+    SDL_SetWindowSize(SDL_GL_GetCurrentWindow(), 1000, 400);
+    run();
+    EXPECT_EQ(dbx_screen_width, 1000);
+    EXPECT_EQ(dbx_viewport_height, 400);
+    float x, y;
+    centre(15, &x, &y);
+    click(x, y);
+    EXPECT_EQ(ed_selected, 15);
 }
 
 TEST_F(Safety, TheQuitQuestionGoesWithTheNextKey) {
