@@ -110,8 +110,9 @@ bool ed_overlay_load(void) {
 int ed_missing_frame(const char *name) {
     int found = dbx_findframe(name);
     if (found >= 0) return found;
-    if (!ready || dbx_frames >= DBX_MAX_FRAMES) return -1;
-    const int f = static_cast<int>(dbx_frames++);
+    if (!ready) return -1;
+    const int f = dbx_frame_create();
+    if (f < 0) return -1;
     dbx_frame[f] = missing;
     snprintf(dbx_frame[f].source_name, sizeof dbx_frame[f].source_name, "%s", name);
     return f;
