@@ -35,7 +35,7 @@ int ed_scene = -1;
 int ed_conflict;
 uint32_t ed_atlas_frames;
 char ed_status[256];
-char ed_fields_line[256];
+char ed_fields_line[400];
 const char *ed_name = "";
 bool (*ed_saved)(const char *dat_path, const char *txt_path);
 static unsigned edits;          // every step done, undone or redone

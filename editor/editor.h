@@ -86,7 +86,7 @@ bool ed_overlay_load(void);
 int ed_missing_frame(const char *name);
 void ed_overlay_draw(const char *const lines[], int count);
 // The status line as drawn: the box's fields, and what happened or is asked.
-extern char ed_fields_line[256];
+extern char ed_fields_line[400];
 
 // One input event as the layers queue it (DBX_EVENT_*).
 void ed_event(const dbx_event_t &e);
