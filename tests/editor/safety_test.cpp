@@ -27,11 +27,6 @@ namespace fs = std::filesystem;
 
 const char dat[] = "data/knock2.dat", txt[] = "assets/scenes/knock2.txt";
 
-std::string text_of(const std::string &path) {
-    std::vector<unsigned char> b = file_bytes(path);
-    return std::string(b.begin(), b.end());
-}
-
 void write_text(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
 
 // Entries of a folder a save may have left: anything but the scene files.

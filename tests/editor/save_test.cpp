@@ -18,11 +18,6 @@ namespace {
 
 using Saving = EditorTest;
 
-std::string text_of(const std::string &path) {
-    std::vector<unsigned char> b = file_bytes(path);
-    return std::string(b.begin(), b.end());
-}
-
 // Every comment line of `text`, in order.
 std::vector<std::string> comments(const std::string &text) {
     std::vector<std::string> lines;
