@@ -11,6 +11,10 @@
 #include "playxm.h"
 #include "file_io.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,12 +32,20 @@ int ed_palette;
 int ed_playing;
 int ed_quit_asked;
 int ed_scene = -1;
+int ed_conflict;
+uint32_t ed_atlas_frames;
 char ed_status[256];
+char ed_fields_line[400];
 const char *ed_name = "";
-void (*ed_saved)(const char *dat_path, const char *txt_path);
+bool (*ed_saved)(const char *dat_path, const char *txt_path);
+static unsigned edits;          // every step done, undone or redone
+static unsigned edits_handed = ~0u;  // edits when the files went to the page; ~0u: none are on the way
 
-static char dat_path[256], txt_path[256];
-static std::string source_text;  // the text source as last read or written
+static char dat_name[256];                  // as the scene scripts name it
+static char dat_path[4096], txt_path[4096];  // where it and its text are read and written
+static std::string source_text;  // the text source as last read or written, when it builds the file
+static std::string disk_text;    // the text file's bytes as last read or written
+static bool text_existed;        // there was a text file
 static int source_boxes;         // how many boxes it holds
 static unsigned char bg_edit;    // the scene's background, as its script sets it
 
@@ -47,6 +59,7 @@ struct step_t {
     step_kind kind;
     int index;
     ed_box_t before, after;  // CHANGE: both; INSERT: after; REMOVE: before
+    int moved;               // SWAP: where the moved box goes (index or index + 1)
 };
 
 step_t steps[ED_UNDO_STEPS];
@@ -76,18 +89,26 @@ void run_step(const step_t &s, bool forward) {
             ed_selected = s.index;
         } else {
             remove_box(s.index);
-            ed_selected = s.index < ed_count ? s.index : ed_count - 1;
+            // A removed box leaves the one after it selected; an insert taken
+            // back, the one before it (a duplicate's original).
+            if (s.kind == STEP_INSERT && s.index > 0)
+                ed_selected = s.index - 1;
+            else
+                ed_selected = s.index < ed_count ? s.index : ed_count - 1;
         }
         break;
     case STEP_SWAP: {
         ed_box_t t = ed_boxes[s.index];
         ed_boxes[s.index] = ed_boxes[s.index + 1];
         ed_boxes[s.index + 1] = t;
-        ed_selected = forward ? s.index + 1 : s.index;
+        // The box that was moved stays selected, either way.
+        const int other = s.moved == s.index ? s.index + 1 : s.index;
+        ed_selected = forward ? s.moved : other;
         break;
     }
     }
     ed_dirty = 1;
+    edits++;
     ed_sync();
 }
 
@@ -105,7 +126,7 @@ void edit(const step_t &s) {
 
 void change(int index, const ed_box_t &after) {
     if (index < 0 || index >= ed_count || !memcmp(&ed_boxes[index], &after, sizeof after)) return;
-    edit({STEP_CHANGE, index, ed_boxes[index], after});
+    edit({STEP_CHANGE, index, ed_boxes[index], after, 0});
 }
 
 }  // namespace
@@ -127,7 +148,7 @@ bool ed_redo(void) {
 // ---------------------------------------------------------------- the pool
 
 void ed_palette_cell(uint32_t frame, float *x, float *y, float *scale) {
-    const uint32_t rows = (dbx_frames + ED_PALETTE_COLUMNS - 1) / ED_PALETTE_COLUMNS;
+    const uint32_t rows = (ed_atlas_frames + ED_PALETTE_COLUMNS - 1) / ED_PALETTE_COLUMNS;
     const float w = 640.0f / ED_PALETTE_COLUMNS, h = 360.0f / static_cast<float>(rows ? rows : 1);
     const dbx_frame_t &f = dbx_frame[frame];
     float sw = static_cast<float>(f.source_width ? f.source_width : 1);
@@ -170,7 +191,7 @@ static void put_markers(uint32_t slot, const dbx_drawbox_t &box) {
 void ed_sync(void) {
     if (ed_playing) return;  // the scene script owns the pool
     if (ed_palette) {
-        uint32_t n = dbx_frames < ED_MAX_BOXES ? dbx_frames : uint32_t{ED_MAX_BOXES};
+        uint32_t n = ed_atlas_frames < ED_MAX_BOXES ? ed_atlas_frames : uint32_t{ED_MAX_BOXES};
         for (uint32_t i = 0; i < n; i++) {
             float x, y, s;
             ed_palette_cell(i, &x, &y, &s);
@@ -193,7 +214,7 @@ void ed_sync(void) {
 int ed_pick(int32_t x, int32_t y) {
     float lx, ly;
     dbx_screen_to_logical(x, y, &lx, &ly);
-    uint32_t last = ed_palette ? (dbx_frames < ED_MAX_BOXES ? dbx_frames : uint32_t{ED_MAX_BOXES})
+    uint32_t last = ed_palette ? (ed_atlas_frames < ED_MAX_BOXES ? ed_atlas_frames : uint32_t{ED_MAX_BOXES})
                                : static_cast<uint32_t>(ed_count);
     return dbx_pick(lx, ly, 0, last);
 }
@@ -213,7 +234,7 @@ static unsigned char model_bytes[DBX_MAX_DRAWBOXES * (BOXART_FRAME_ITEM + BOXART
 static size_t model_size;
 
 static const char *model_hook(const char *filename, int *size) {
-    if (strcmp(filename, dat_path) != 0) return nullptr;
+    if (strcmp(filename, dat_name) != 0) return nullptr;
     *size = static_cast<int>(model_size);
     return reinterpret_cast<const char *>(model_bytes);
 }
@@ -229,6 +250,102 @@ static void encode_model(void) {
     ed_playing = playing;
 }
 
+const char *ed_dat_path(void) { return dat_path; }
+const char *ed_txt_path(void) { return txt_path; }
+
+const char *ed_bad_name(const char *name) {
+    if (!*name) return "a scene name cannot be empty";
+    if (strchr(name, '/') || strchr(name, '\\'))
+        return "a scene name is a file name alone: no folders, no '/' or '\\'";
+    if (strlen(name) > ED_NAME_MAX) return "a scene name has at most 63 characters";
+    return nullptr;
+}
+
+// One of the editor's files, read only when it is a regular file (a FIFO
+// would block). false with the reason in `error`; `missing` says there is
+// no file at all.
+static bool read_regular(const char *path, std::string &bytes, std::string &error, bool *missing = nullptr) {
+    const char *kind = nullptr;
+    FILE *f = dbx_open_regular(path, &kind);
+    if (missing) *missing = !f && !kind && errno == ENOENT;
+    if (!f) {
+        error = std::string("cannot open \"") + path + "\": " + (kind ? std::string("it is ") + kind : strerror(errno));
+        return false;
+    }
+    bytes.clear();
+    char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, got);
+    const bool failed = ferror(f) != 0;
+    fclose(f);
+    if (failed) error = std::string("cannot read \"") + path + "\"";
+    return !failed;
+}
+
+static bool builds(const std::string &text, const std::string &bytes) {
+    std::vector<unsigned char> built;
+    std::string error;
+    return boxart_build_text(text, built, error) && built.size() == bytes.size() &&
+           std::equal(built.begin(), built.end(), reinterpret_cast<const unsigned char *>(bytes.data()));
+}
+
+// What a save cut short left beside `path`: its part files, by name.
+static std::vector<std::string> parts_of(const std::string &path) {
+    std::vector<std::string> found;
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string stem = (slash == std::string::npos ? path : path.substr(slash + 1)) + ED_PART_TAG ".";
+    if (DIR *d = opendir(folder.c_str())) {
+        while (const dirent *e = readdir(d))
+            if (!strncmp(e->d_name, stem.c_str(), stem.size()) && strlen(e->d_name) == stem.size() + 6)
+                found.push_back(folder + "/" + e->d_name);
+        closedir(d);
+    }
+    return found;
+}
+
+// A save writes both part files, then renames the scene file's, then the
+// text's. A part of the text that builds the scene file as it is now was cut
+// short between the two: it is renamed into place, the pair is the new one.
+// Every other part file is dropped: the pair is the old one.
+static void finish_cut_save(const std::string &dat_bytes) {
+    for (const std::string &part : parts_of(txt_path)) {
+        std::string text, error;
+        if (read_regular(part.c_str(), text, error) && builds(text, dat_bytes)) {
+            mode_t mask = umask(0);
+            umask(mask);
+            chmod(part.c_str(), 0666 & ~mask);
+            if (tool_rename(part.c_str(), txt_path) == 0) {
+                fprintf(stderr, "invitro-edit: a save of \"%s\" was cut short; it is finished now.\n", txt_path);
+                continue;
+            }
+        }
+        unlink(part.c_str());
+    }
+    for (const std::string &part : parts_of(dat_path)) unlink(part.c_str());
+}
+
+// Every frame name of the file the atlas lacks gets a stand-in frame, so its
+// boxes are drawn, picked, and saved under their name.
+static void stand_in_for_missing(const std::string &bytes) {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    int remaining = static_cast<int>(bytes.size());
+    for (int size; (size = boxart_item_at(p, remaining)) != 0; p += size, remaining -= size) {
+        if (p[0] != BOXART_TYPE_FRAME) continue;
+        char name[BOXART_NAME_SIZE];
+        boxart_decode_frame(p, name);
+        if (name[0] && dbx_findframe(name) < 0) ed_missing_frame(name);
+    }
+}
+
+// The model as the file's bytes load.
+static void load_bytes(const std::string &bytes) {
+    dbx_drawboxes = 0;
+    extrareset();
+    boxart_load(bytes.data(), static_cast<int>(bytes.size()));
+    load_model();
+}
+
 // The scene of the show's table that loads this file and that the song
 // shows first, with the grey it sets.
 static void find_scene(const char *name) {
@@ -238,44 +355,106 @@ static void find_scene(const char *name) {
     bg_edit = ed_scene >= 0 && show[ed_scene].bg >= 0 ? static_cast<unsigned char>(show[ed_scene].bg) : 0;
 }
 
+static void reset_undo(void) { first_step = done_steps = total_steps = 0; }
+
 bool ed_open(const char *name) {
-    snprintf(dat_path, sizeof dat_path, "data/%s.dat", name);
-    snprintf(txt_path, sizeof txt_path, "assets/scenes/%s.txt", name);
-    std::vector<unsigned char> bytes, text;
-    std::string error;
-    if (!tool_read_file(dat_path, bytes, error)) {
+    if (const char *why = ed_bad_name(name)) {
+        fprintf(stderr, "invitro-edit: \"%.80s\": %s\n", name, why);
+        return false;
+    }
+    snprintf(dat_name, sizeof dat_name, "data/%s.dat", name);
+    char text_name[256];
+    snprintf(text_name, sizeof text_name, "assets/scenes/%s.txt", name);
+    snprintf(dat_path, sizeof dat_path, "%s", dbx_data_file(dat_name).text);
+    snprintf(txt_path, sizeof txt_path, "%s", dbx_data_file(text_name).text);
+    if (ed_atlas_frames == 0 || ed_atlas_frames > dbx_frames) {
+        ed_atlas_frames = dbx_frames;
+        ed_overlay_load();
+    }
+    std::string bytes, error;
+    if (!read_regular(dat_path, bytes, error)) {
         fprintf(stderr, "invitro-edit: %s\n", error.c_str());
         return false;
     }
-    dbx_drawboxes = 0;
-    extrareset();
-    boxart_load(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
-    boxart_check(dat_path, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), false,
-                 stderr);
-    load_model();
+    finish_cut_save(bytes);
+    boxart_check(dat_path, bytes.data(), static_cast<int>(bytes.size()), false, stderr);
+    stand_in_for_missing(bytes);
+    load_bytes(bytes);
     source_text.clear();
+    disk_text.clear();
     source_boxes = 0;
-    if (tool_read_file(txt_path, text, error)) {
-        std::string t(text.begin(), text.end());
-        std::vector<unsigned char> built;
-        if (boxart_build_text(t, built, error) && built == bytes) {
-            source_text = t;
-            source_boxes = ed_count;
-        } else {
-            fprintf(stderr, "invitro-edit: \"%s\" does not build \"%s\"; saving writes it anew from the boxes.\n",
-                    txt_path, dat_path);
-        }
+    ed_conflict = ED_AGREE;
+    ed_status[0] = 0;
+    bool missing = false;
+    text_existed = read_regular(txt_path, disk_text, error, &missing);
+    if (text_existed && builds(disk_text, bytes)) {
+        source_text = disk_text;
+        source_boxes = ed_count;
+    } else if (!missing) {
+        ed_conflict = ED_TEXT_DIFFERS;
+        snprintf(ed_status, sizeof ed_status, "%.60s does not build %.60s: T takes the text, R replaces it",
+                 text_existed ? txt_path : "the text", dat_path);
+        fprintf(stderr, "invitro-edit: \"%s\" does not build \"%s\" (%s); T takes the text, R replaces it.\n",
+                txt_path, dat_path, text_existed ? "it differs" : error.c_str());
     }
     ed_selected = -1;
-    ed_frame = ed_count > 0 && ed_boxes[0].frame < dbx_frames ? ed_boxes[0].frame : 0;
-    first_step = done_steps = total_steps = 0;
+    ed_frame = ed_count > 0 && ed_boxes[0].frame < ed_atlas_frames ? ed_boxes[0].frame : 0;
+    reset_undo();
     ed_dirty = 0;
     find_scene(name);
     ed_sync();
     return true;
 }
 
+// T: the text as it is on disk becomes the model (an undo step away from
+// what the editor held), and the next save rebuilds the scene file from it.
+static void take_text(void) {
+    std::string text, error;
+    std::vector<unsigned char> built;
+    if (!read_regular(txt_path, text, error) || !boxart_build_text(text, built, error)) {
+        snprintf(ed_status, sizeof ed_status, "the text cannot be taken: %.150s (R replaces it)", error.c_str());
+        return;
+    }
+    const std::string bytes(built.begin(), built.end());
+    stand_in_for_missing(bytes);
+    load_bytes(bytes);
+    disk_text = source_text = text;
+    source_boxes = ed_count;
+    text_existed = true;
+    reset_undo();
+    ed_selected = -1;
+    ed_conflict = ED_AGREE;
+    ed_dirty = 1;
+    snprintf(ed_status, sizeof ed_status, "took %.100s: Ctrl+S rebuilds %.100s from it", txt_path, dat_path);
+    ed_sync();
+}
+
+// R: the model stays, and the next save writes the text anew from it.
+static void replace_text(void) {
+    ed_conflict = ED_AGREE;
+    std::string error;
+    bool missing = false;
+    text_existed = read_regular(txt_path, disk_text, error, &missing) || !missing;
+    ed_dirty = 1;
+    snprintf(ed_status, sizeof ed_status, "Ctrl+S replaces %.100s", txt_path);
+}
+
 bool ed_save(void) {
+    if (ed_conflict != ED_AGREE) {
+        snprintf(ed_status, sizeof ed_status, "not saved: %.60s and %.60s disagree: T takes the text, R replaces it",
+                 txt_path, dat_path);
+        return false;
+    }
+    // A text another program changed since it was read is not overwritten
+    // without asking.
+    std::string now, error;
+    bool missing = false;
+    const bool there = read_regular(txt_path, now, error, &missing);
+    if (there != text_existed || (there && now != disk_text) || (!there && !missing)) {
+        ed_conflict = ED_TEXT_CHANGED;
+        snprintf(ed_status, sizeof ed_status, "not saved: %.80s changed on disk: T takes it, R replaces it", txt_path);
+        return false;
+    }
     encode_model();
     if (model_size > BOXART_FILE_MAX) {
         snprintf(ed_status, sizeof ed_status, "not saved: %zu bytes, the intro reads at most %d", model_size,
@@ -286,8 +465,10 @@ bool ed_save(void) {
     std::vector<int> origin(static_cast<size_t>(ed_count));
     for (int i = 0; i < ed_count; i++) origin[static_cast<size_t>(i)] = ed_boxes[i].origin;
     std::string text = boxart_rewrite_text(source_text, model_bytes, model_size, origin);
-    std::string error;
-    if (!tool_write_files({{dat_path, model_bytes, model_size}, {txt_path, text.data(), text.size()}}, {}, error)) {
+    // The scene file first, the text last: a save cut short between them
+    // is finished by the next start (finish_cut_save).
+    if (!tool_write_files({{dat_path, model_bytes, model_size}, {txt_path, text.data(), text.size()}}, {}, error,
+                          ED_PART_TAG)) {
         snprintf(ed_status, sizeof ed_status, "not saved: %.200s", error.c_str());
         fprintf(stderr, "invitro-edit: %s\n", error.c_str());
         return false;
@@ -305,12 +486,23 @@ bool ed_save(void) {
         map(s.after);
     }
     for (int i = 0; i < ed_count; i++) ed_boxes[i].origin = i;
-    source_text = text;
+    disk_text = source_text = text;
+    text_existed = true;
     source_boxes = ed_count;
     ed_dirty = 0;
     snprintf(ed_status, sizeof ed_status, "saved %.100s and %.100s", dat_path, txt_path);
-    if (ed_saved) ed_saved(dat_path, txt_path);
+    if (ed_saved && ed_saved(dat_path, txt_path)) {
+        ed_dirty = 1;
+        edits_handed = edits;
+        snprintf(ed_status, sizeof ed_status, "handing the files to the browser...");
+    }
     return true;
+}
+
+void ed_handed_over(bool ok, const char *what) {
+    if (ok && edits_handed == edits) ed_dirty = 0;
+    edits_handed = ~0u;
+    snprintf(ed_status, sizeof ed_status, "%s%.200s", ok ? "" : "not saved: ", what);
 }
 
 // ---------------------------------------------------------------- playing
@@ -341,7 +533,7 @@ void ed_play(bool on) {
     const int keep_sound = sound;
     intro_reset();
     sound = keep_sound;
-    switchscene("hello");
+    switchscene(schedule.start);
     scenes[currentscene].f_update();
     for (const schedule_row &row : schedule) {
         if (row.position >= play_position) break;
@@ -412,8 +604,8 @@ static void rotate_by(float degrees) {
 }
 
 static void step_frame(int by) {
-    if (dbx_frames == 0) return;
-    uint32_t n = dbx_frames;
+    if (ed_atlas_frames == 0) return;
+    uint32_t n = ed_atlas_frames;
     if (ed_selected < 0) {
         ed_frame = static_cast<uint32_t>((static_cast<int64_t>(ed_frame % n) + by + n) % n);
         return;
@@ -447,7 +639,7 @@ static void new_box(int32_t px, int32_t py, const ed_box_t *like) {
     } else {
         float lx, ly;
         dbx_screen_to_logical(px, py, &lx, &ly);
-        b.frame = ed_frame < dbx_frames ? ed_frame : 0;
+        b.frame = ed_frame < ed_atlas_frames ? ed_frame : 0;
         b.scale = 1.0f;
         b.e.scale1 = 1.0f;
         // The frame's middle under the pointer.
@@ -459,12 +651,12 @@ static void new_box(int32_t px, int32_t py, const ed_box_t *like) {
     }
     b.origin = -1;
     int at = ed_selected >= 0 && like ? ed_selected + 1 : ed_count;
-    edit({STEP_INSERT, at, ed_box_t{}, b});
+    edit({STEP_INSERT, at, ed_box_t{}, b, 0});
 }
 
 static void remove_selected(void) {
     if (ed_selected < 0) return;
-    edit({STEP_REMOVE, ed_selected, ed_boxes[ed_selected], ed_box_t{}});
+    edit({STEP_REMOVE, ed_selected, ed_boxes[ed_selected], ed_box_t{}, 0});
 }
 
 // Down (-1) or up (+1) in the drawing order.
@@ -472,9 +664,7 @@ static void reorder(int by) {
     if (ed_selected < 0) return;
     int low = by < 0 ? ed_selected - 1 : ed_selected;
     if (low < 0 || low + 1 >= ed_count) return;
-    edit({STEP_SWAP, low, ed_box_t{}, ed_box_t{}});
-    ed_selected = by < 0 ? low : low + 1;
-    ed_sync();
+    edit({STEP_SWAP, low, ed_box_t{}, ed_box_t{}, by < 0 ? low : low + 1});
 }
 
 static void press(const dbx_event_t &e) {
@@ -522,16 +712,25 @@ static void release(void) {
     ed_sync();
 }
 
+// Every way out (Escape, the window's close, SIGTERM and SIGINT, which SDL
+// turns into a close) asks once more while there are unsaved edits.
 static void ask_quit(void) {
     if (!ed_dirty || ed_quit_asked) exit(0);
     ed_quit_asked = 1;
-    snprintf(ed_status, sizeof ed_status, "unsaved changes: Escape again quits without saving, Ctrl+S saves");
+    snprintf(ed_status, sizeof ed_status, "unsaved edits: Escape again quits%s",
+             ed_playing ? "" : " (Ctrl+S saves)");
 }
+
+static const char quit_question[] = "unsaved edits: Escape again quits";
 
 static void key(uint32_t code, uint32_t mods) {
     const bool shift = (mods & DBX_MOD_SHIFT) != 0, ctrl = (mods & DBX_MOD_CTRL) != 0;
     release();  // a drag ends before any key acts, so its step comes first
-    if (code != 27) ed_quit_asked = 0;
+    if (code != 27 && ed_quit_asked) {
+        // Any other key takes the question back.
+        ed_quit_asked = 0;
+        if (!strncmp(ed_status, quit_question, sizeof quit_question - 1)) ed_status[0] = 0;
+    }
     if (code == 27 && ed_palette) {
         ed_palette = 0;
         return ed_sync();
@@ -539,6 +738,7 @@ static void key(uint32_t code, uint32_t mods) {
     if (code == 27) return ask_quit();
     if (code == ' ') return ed_play(!ed_playing);
     if (ed_playing) return;
+    if (ed_conflict != ED_AGREE && !ctrl && (code == 't' || code == 'r')) return code == 't' ? take_text() : replace_text();
     if (ctrl) {
         if (code == 'z' && shift) ed_redo();
         if (code == 'z' && !shift) ed_undo();
@@ -614,6 +814,10 @@ void ed_reset(void) {
     ed_dirty = ed_palette = ed_playing = ed_quit_asked = 0;
     ed_scene = -1;
     ed_status[0] = 0;
+    ed_conflict = ED_AGREE;
+    ed_atlas_frames = 0;
+    edits = 0;
+    edits_handed = ~0u;
     first_step = done_steps = total_steps = 0;
     drag = -1;
     source_text.clear();
@@ -638,9 +842,11 @@ static void update_title(void) {
                  ed_frame < dbx_frames ? dbx_frame[ed_frame].source_name : "?");
     } else if (ed_selected >= 0) {
         const ed_box_t &b = ed_boxes[ed_selected];
-        const char *frame = b.frame < dbx_frames ? dbx_frame[b.frame].source_name : "?";
+        char frame[48];
+        snprintf(frame, sizeof frame, "%.31s%s", b.frame < dbx_frames ? dbx_frame[b.frame].source_name : "?",
+                 b.frame < ed_atlas_frames ? "" : " (missing)");
         snprintf(box, sizeof box,
-                 "box %d/%d \"%.31s\" x %d y %d scale %g rot %g | spin %d mode %d extra %d %d home %d %d "
+                 "box %d/%d \"%s\" x %d y %d scale %g rot %g | spin %d mode %d extra %d %d home %d %d "
                  "scale1 %g timing %d | [%s]",
                  ed_selected + 1, ed_count, frame, b.x1, b.y1, static_cast<double>(b.scale),
                  static_cast<double>(b.rotation), b.e.delta_rot, b.e.animationmode, b.e.extra1, b.e.extra2, b.e.x1,
@@ -648,6 +854,7 @@ static void update_title(void) {
     } else {
         snprintf(box, sizeof box, "%d boxes, nothing selected", ed_count);
     }
+    snprintf(ed_fields_line, sizeof ed_fields_line, "%.63s%s %s", ed_name, ed_dirty ? "* not saved" : " saved", box);
     snprintf(title, sizeof title, "%.63s%s - %s%s%.120s", ed_name, ed_dirty ? "*" : "", box, ed_status[0] ? " - " : "",
              ed_status);
     dbx_application_title = title;
@@ -672,5 +879,19 @@ int dbx_application_update(void) {
 int dbx_application_drawframe(void) {
     if (ed_playing) intro_music_frame();
     dbx_clear(ed_playing ? bg : bg_edit, ed_playing ? bg : bg_edit, ed_playing ? bg : bg_edit, 255);
+    // The fields in lines of their groups (split at " | "), then the status.
+    static char parts[sizeof ed_fields_line];
+    memcpy(parts, ed_fields_line, sizeof parts);
+    const char *lines[5];
+    int n = 0;
+    for (char *at = parts; at && n < 4;) {
+        lines[n++] = at;
+        if ((at = strstr(at, " | "))) {
+            *at = 0;
+            at += 3;
+        }
+    }
+    if (ed_status[0]) lines[n++] = ed_status;
+    ed_overlay_draw(lines, n);
     return 0;
 }

@@ -41,21 +41,52 @@ extern int ed_dirty;          // changes since the last save
 extern int ed_palette;        // the frame palette is showing
 extern int ed_playing;        // the scene plays to the music
 extern int ed_quit_asked;     // a way out was asked for with unsaved changes
+// The text source and the scene file disagree (it does not build the file,
+// or another program changed it since it was read): saving waits for the
+// user's choice, T (take the text: the model becomes what it builds) or
+// R (replace the text with the model's).
+enum ed_conflict_t { ED_AGREE, ED_TEXT_DIFFERS, ED_TEXT_CHANGED };
+extern int ed_conflict;
+extern uint32_t ed_atlas_frames;  // the atlas's own frames; those after stand in for frames it lacks
 extern int ed_scene;          // the scene table's scene that shows the file (-1: none)
 extern char ed_status[256];   // the selected box's fields, or what just happened
 
 // Set before the application starts (main takes it from the command line).
 extern const char *ed_name;
-// Called after both files were saved (null: nothing); the web page offers
-// them as downloads.
-extern void (*ed_saved)(const char *dat_path, const char *txt_path);
+// Called after both files were written (null: nothing). The web page hands
+// them over to the user's disk and returns true: the save then counts only
+// once ed_handed_over says they arrived.
+extern bool (*ed_saved)(const char *dat_path, const char *txt_path);
+// The page's word on the hand-over: `ok`, or not, with what happened.
+void ed_handed_over(bool ok, const char *what);
 
-// Opens data/NAME.dat and its text source; false (with a message on
-// stderr) when the file cannot be read. Needs the atlas loaded.
+// Why NAME cannot name a scene (a path separator, too long, empty), or null.
+enum { ED_NAME_MAX = 63 };
+const char *ed_bad_name(const char *name);
+
+// Opens data/NAME.dat and its text source (in DBX_DATA when it is set);
+// false (with a message on stderr) when the file cannot be read. Needs the
+// atlas loaded. Finishes or drops what a save cut short left beside them.
 bool ed_open(const char *name);
-// Writes both files safely; false when either could not be written (both
-// are then left as they were).
+// Writes both files safely: the pair is either both old or both new after
+// a failure, and after a kill at any point once ed_open has run again.
+// false when they could not be written (both are then left as they were).
 bool ed_save(void);
+// The scene's files as the editor reads and writes them.
+const char *ed_dat_path(void);
+const char *ed_txt_path(void);
+// The marker a save's part files carry after the file's own name.
+#define ED_PART_TAG ".invitro-edit-part"
+
+// The overlay (overlay.cpp): its texels into the atlas (false when the
+// atlas has no room left for them; the status line is then in the title
+// only), a frame standing in for one the atlas lacks, named `name` (-1
+// when there is no room), and the status lines drawn over this frame.
+bool ed_overlay_load(void);
+int ed_missing_frame(const char *name);
+void ed_overlay_draw(const char *const lines[], int count);
+// The status line as drawn: the box's fields, and what happened or is asked.
+extern char ed_fields_line[400];
 
 // One input event as the layers queue it (DBX_EVENT_*).
 void ed_event(const dbx_event_t &e);

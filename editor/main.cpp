@@ -15,12 +15,17 @@ static const char usage[] =
     "Ctrl+D duplicates, [ and ] move down and up in the drawing order,\n"
     ", and . choose an animation field and - and = change it (Shift: 10),\n"
     "Ctrl+Z undoes, Ctrl+Shift+Z redoes, Space plays the scene to the music,\n"
-    "Ctrl+S saves, Escape quits (twice with unsaved changes).\n";
+    "Ctrl+S saves, Escape quits (twice with unsaved edits). When the text and\n"
+    "the scene file disagree, T takes the text and R replaces it.\n";
 
 int main(int argc, char **argv) {
-    if (argc != 2 || !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h") || strchr(argv[1], '/')) {
+    if (argc != 2 || !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h")) {
         fputs(usage, argc == 2 && argv[1][0] == '-' ? stdout : stderr);
         return argc == 2 && argv[1][0] == '-' ? 0 : 2;
+    }
+    if (const char *why = ed_bad_name(argv[1])) {
+        fprintf(stderr, "invitro-edit: \"%.80s%s\": %s.\n", argv[1], strlen(argv[1]) > 80 ? "..." : "", why);
+        return 2;
     }
     ed_name = argv[1];
     dbx_platform_start();

@@ -135,8 +135,9 @@ bool write_close(int fd, const void *data, size_t size, int &code) {
 }
 
 // The bytes into a new private file beside `path`; its name in `temp`.
-bool write_temp(const std::string &path, const void *data, size_t size, std::string &temp, std::string &err) {
-    temp = path + ".XXXXXX";
+bool write_temp(const std::string &path, const std::string &tag, const void *data, size_t size, std::string &temp,
+                std::string &err) {
+    temp = path + tag + ".XXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0) {
         err = tool_file_error("create a file beside", path, errno);
@@ -176,8 +177,10 @@ bool write_stream(const std::string &path, const void *data, size_t size, std::s
 
 }  // namespace
 
+int (*tool_rename)(const char *from, const char *to) = rename;
+
 bool tool_write_files(const std::vector<tool_output> &outputs, const std::vector<std::string> &inputs,
-                      std::string &err) {
+                      std::string &err, const std::string &tag) {
     std::vector<std::string> paths;
     std::vector<bool> stream, existed;
     for (const tool_output &o : outputs) {
@@ -200,18 +203,33 @@ bool tool_write_files(const std::vector<tool_output> &outputs, const std::vector
         return false;
     };
     for (size_t i = 0; i < outputs.size(); i++)
-        if (!stream[i] && !write_temp(paths[i], outputs[i].data, outputs[i].size, temps[i], err))
+        if (!stream[i] && !write_temp(paths[i], tag, outputs[i].data, outputs[i].size, temps[i], err))
             return drop_temps();
     for (size_t i = 0; i < outputs.size(); i++)
         if (stream[i] && !write_stream(paths[i], outputs[i].data, outputs[i].size, err))
             return drop_temps();
+    // What a file renamed over holds now, to put back should a later rename
+    // fail (the last file renamed needs none).
+    size_t last = outputs.size();
+    while (last > 0 && stream[last - 1]) last--;
+    std::vector<std::vector<unsigned char>> old(outputs.size());
+    for (size_t i = 0; i + 1 < last; i++)
+        if (!stream[i] && existed[i] && !tool_read_file(paths[i], old[i], err)) return drop_temps();
     for (size_t i = 0; i < outputs.size(); i++) {
         if (stream[i]) continue;
-        if (rename(temps[i].c_str(), paths[i].c_str()) != 0) {
+        if (tool_rename(temps[i].c_str(), paths[i].c_str()) != 0) {
             err = tool_file_error("write", paths[i], errno);
-            for (size_t k = 0; k < i; k++)
-                if (!stream[k] && !existed[k]) unlink(paths[k].c_str());
-            return drop_temps();
+            drop_temps();
+            for (size_t k = 0; k < i; k++) {
+                if (stream[k]) continue;
+                std::string back, ignored;
+                if (!existed[k])
+                    unlink(paths[k].c_str());
+                else if (write_temp(paths[k], tag, old[k].data(), old[k].size(), back, ignored) &&
+                         tool_rename(back.c_str(), paths[k].c_str()) != 0)
+                    unlink(back.c_str());
+            }
+            return false;
         }
         temps[i].clear();
     }

@@ -45,13 +45,18 @@ struct tool_output {
 };
 
 // Writes every output or none: the files are made under temporary names
-// first, the streams are written next, and only then are the files renamed
-// into place together. A failed stream leaves every file as it was; should
-// a rename fail, the files this call had newly made are removed again.
-// Inputs of the run are never overwritten (see tool_output_clash). false
-// with the reason in `err`.
+// (PATH + tag + ".XXXXXX") first, the streams are written next, and only
+// then are the files renamed into place, in the order given. A failed
+// stream leaves every file as it was; should a rename fail, the files
+// renamed before it are put back as they were (their old bytes again, or
+// removed when this call made them). Inputs of the run are never
+// overwritten (see tool_output_clash). false with the reason in `err`.
 bool tool_write_files(const std::vector<tool_output> &outputs, const std::vector<std::string> &inputs,
-                      std::string &err);
+                      std::string &err, const std::string &tag = "");
+
+// The rename the writer puts its files in place with (rename(2)); a test
+// points it elsewhere to make a rename fail, or the process die, midway.
+extern int (*tool_rename)(const char *from, const char *to);
 
 bool tool_write_file(const std::string &path, const void *data, size_t size, std::string &err,
                      const std::vector<std::string> &inputs = {});

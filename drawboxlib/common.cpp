@@ -1,6 +1,6 @@
-// Fatal messages, PNG decoding, the program's files and the layer's place on
-// the display, shared by every platform layer.
-#include "../drawboxlib.h"
+// Fatal messages, PNG decoding and the program's files, shared by every
+// platform layer.
+#include "drawboxlib.h"
 
 #include <lodepng.h>
 
@@ -196,36 +196,4 @@ dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int da
     image->width = width;
     image->height = height;
     return image;
-}
-
-// Sums in 64 bits, results clamped to the 32-bit range, so no value of the
-// settings or the display size can overflow.
-static int32_t clamp32(int64_t value) {
-    return static_cast<int32_t>(value < INT32_MIN ? INT32_MIN : value > INT32_MAX ? INT32_MAX : value);
-}
-
-static int32_t margin(int32_t overscan, int32_t display_size) {
-    if (overscan <= 0) return 0;
-    float m = static_cast<float>(overscan) / 1000.0f * static_cast<float>(display_size);
-    // Out of the int range the conversion would be undefined.
-    if (!(m > -2147483520.0f)) return INT32_MIN;
-    if (!(m < 2147483520.0f)) return INT32_MAX;
-    return static_cast<int32_t>(m);
-}
-
-void dbx_platform_layer_rect(int32_t display_width, int32_t display_height, int32_t *x, int32_t *y,
-                             int32_t *width, int32_t *height) {
-    *x = 0;
-    *y = 0;
-    if (dbx_window_width > 0 && dbx_window_height > 0) {
-        *width = dbx_window_width;
-        *height = dbx_window_height;
-        *x = clamp32((int64_t{display_width} - *width) / 2);
-        *y = clamp32((int64_t{display_height} - *height) / 2);
-        return;
-    }
-    *x = margin(dbx_screen_overscanx, display_width);
-    *y = margin(dbx_screen_overscany, display_height);
-    *width = clamp32(int64_t{display_width} - 2 * int64_t{*x});
-    *height = clamp32(int64_t{display_height} - 2 * int64_t{*y});
 }
