@@ -1,5 +1,6 @@
-// The intro: the scene table, the schedule, the scene switch and the sixteen
-// scene scripts. Its application hooks are in intro_show.cpp.
+// The intro: the show's table (assets/show.txt) with the generic create and
+// update functions that run its rows, the schedule and the scene switch. Its
+// application hooks are in intro_show.cpp.
 #include "intro.h"
 
 #include "boxart.h"
@@ -57,7 +58,7 @@ static int end_value(const show_end &e, int count, int keep) {
     return keep;
 }
 
-// The grey and the reveal a row sets, with `count` boxes in the pool.
+// The reveal a row sets, with `count` boxes in the pool.
 static void show_settings(const show_scene_t &row, int count) {
     ev_max = end_value(row.last, count, ev_max);
     ev_first = end_value(row.first, count, ev_first);
