@@ -1,10 +1,10 @@
-// Fatal messages, PNG decoding and the program's files, shared by every
-// platform layer.
+// Fatal messages, PNG decoding and the data folder, shared by every
+// platform layer. Input files are opened through the file library (files/).
 #include "drawboxlib.h"
+#include "file_io.h"
 
 #include <lodepng.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,15 +17,6 @@
 void dbx_platform_fatal(const char *title, const char *text) {
     printf("[%s] %s\n", title, text);
     fflush(stdout);
-}
-
-static const char *file_kind(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
 }
 
 // The package's data folder, from the folder the program lies in (set by
@@ -84,39 +75,6 @@ dbx_path dbx_data_where(void) {
     else
         snprintf(where.text, sizeof where.text, "the working folder; DBX_DATA names another");
     return where;
-}
-
-FILE *dbx_open_regular(const char *path, const char **kind) {
-    *kind = nullptr;
-    // The name is looked at before anything is opened: opening a FIFO's read
-    // end would wake a writer waiting at the other end, and opening a device
-    // can have effects of its own.
-    struct stat info;
-    if (stat(path, &info) != 0) return nullptr;
-    if (!S_ISREG(info.st_mode)) {
-        *kind = file_kind(info.st_mode);
-        return nullptr;
-    }
-    // Something else may take the name between the look and the open, so
-    // the open does not wait (a FIFO's read end would wait for a writer)
-    // and what it opened is looked at again.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    if (fstat(fd, &info) != 0) {
-        const int code = errno;
-        close(fd);
-        errno = code;
-        return nullptr;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        *kind = file_kind(info.st_mode);
-        close(fd);
-        return nullptr;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FILE *file = fdopen(fd, "rb");
-    if (!file) close(fd);
-    return file;
 }
 
 // A load_file failure that has been reported already.

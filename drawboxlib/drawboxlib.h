@@ -220,7 +220,8 @@ dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int da
 // a folder is never opened for reading, so no program can hang on one.
 // Returns the open file; otherwise null, with *kind saying what the path is
 // instead ("a FIFO", "a directory", ...), or with *kind null and errno set
-// when there is no file to open (a missing file).
+// when there is no file to open (a missing file). The file library
+// (files/file_io.cpp) defines it for the engine and the tools alike.
 FILE *dbx_open_regular(const char *path, const char **kind);
 // Where the program's own file `name` (the atlas, a scene file, the module)
 // is read from: in the folder DBX_DATA names when it is set; otherwise in

@@ -1,17 +1,30 @@
-// Whole-file reading and writing for the asset tools and the capture. A write
+// The program's files, for the engine, the intro, the editor, the capture
+// and the asset tools alike; it needs nothing of the engine. An input file is
+// opened only if it is a regular file. A write
 // goes to a temporary file beside the target that is then renamed over it,
 // so the target is either the old file or the whole new one, and a failed
 // write leaves no temporary file behind. A target that exists and is not a
 // regular file is never replaced: a character device or a FIFO is written
 // as a stream, anything else is refused. Messages name the path on one line.
-#ifndef TOOLS_COMMON_FILE_IO_H
-#define TOOLS_COMMON_FILE_IO_H
+#ifndef DBX_FILES_FILE_IO_H
+#define DBX_FILES_FILE_IO_H
 
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+// ---------------------------------------------------------------- reading
+
+// What a file of this mode is in words ("a directory", "a character device",
+// "a FIFO", ...), or "" for a regular file.
+const char *dbx_file_kind(mode_t mode);
+
+// Opens an input file for reading only if it is a regular file (declared for
+// the engine's users in drawboxlib.h, which says what it returns).
+FILE *dbx_open_regular(const char *path, const char **kind);
 
 // The whole file into `bytes`; false with the reason in `err`.
 bool tool_read_file(const std::string &path, std::vector<unsigned char> &bytes, std::string &err);

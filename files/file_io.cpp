@@ -1,4 +1,5 @@
-// The safe writer and the whole-file reader (file_io.h).
+// The program's files: the regular-file check, the whole-file reader and the
+// safe writer (file_io.h).
 #include "file_io.h"
 
 #include <fcntl.h>
@@ -46,6 +47,49 @@ bool tool_file_identity(const std::string &path, tool_file_id &id) {
 
 }  // namespace
 
+const char *dbx_file_kind(mode_t mode) {
+    if (S_ISREG(mode)) return "";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+FILE *dbx_open_regular(const char *path, const char **kind) {
+    *kind = nullptr;
+    // The name is looked at before anything is opened: opening a FIFO's read
+    // end would wake a writer waiting at the other end, and opening a device
+    // can have effects of its own.
+    struct stat info;
+    if (stat(path, &info) != 0) return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+        *kind = dbx_file_kind(info.st_mode);
+        return nullptr;
+    }
+    // Something else may take the name between the look and the open, so
+    // the open does not wait (a FIFO's read end would wait for a writer)
+    // and what it opened is looked at again.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (fstat(fd, &info) != 0) {
+        const int code = errno;
+        close(fd);
+        errno = code;
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *kind = dbx_file_kind(info.st_mode);
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE *file = fdopen(fd, "rb");
+    if (!file) close(fd);
+    return file;
+}
+
 bool tool_read_file(const std::string &path, std::vector<unsigned char> &bytes, std::string &err) {
     tool_file_ptr f(fopen(path.c_str(), "rb"));
     if (!f) {
@@ -69,18 +113,19 @@ const char *tool_special_kind(const std::string &path, struct stat *info_out) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) return "";
     if (info_out) *info_out = info;
-    if (S_ISREG(info.st_mode)) return "";
-    if (S_ISDIR(info.st_mode)) return "a directory";
-    if (S_ISCHR(info.st_mode)) return "a character device";
-    if (S_ISBLK(info.st_mode)) return "a block device";
-    if (S_ISFIFO(info.st_mode)) return "a FIFO";
-    if (S_ISSOCK(info.st_mode)) return "a socket";
-    return "not a regular file";
+    return dbx_file_kind(info.st_mode);
 }
+
+namespace {
+
+// Written as a stream rather than replaced.
+bool stream_mode(mode_t mode) { return S_ISCHR(mode) || S_ISFIFO(mode); }
+
+}  // namespace
 
 bool tool_is_stream(const std::string &path) {
     struct stat info;
-    return *tool_special_kind(path, &info) && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode));
+    return *tool_special_kind(path, &info) && stream_mode(info.st_mode);
 }
 
 bool tool_same_file(const std::string &a, const std::string &b) {
@@ -186,7 +231,7 @@ bool tool_write_files(const std::vector<tool_output> &outputs, const std::vector
     for (const tool_output &o : outputs) {
         struct stat info;
         const char *kind = tool_special_kind(o.path, &info);
-        stream.push_back(*kind && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)));
+        stream.push_back(*kind && stream_mode(info.st_mode));
         if (*kind && !stream.back()) {
             err = "cannot write \"" + o.path + "\": it is " + kind + ", not a file";
             return false;
