@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "artimage.h"
 #include "invitro_capture.h"
 #include "drawboxlib/drawboxlib.h"
 #include "drawboxlib/platforms/capture_layer.h"
