@@ -726,17 +726,17 @@ static const char quit_question[] = "unsaved edits: Escape again quits";
 static void key(uint32_t code, uint32_t mods) {
     const bool shift = (mods & DBX_MOD_SHIFT) != 0, ctrl = (mods & DBX_MOD_CTRL) != 0;
     release();  // a drag ends before any key acts, so its step comes first
-    if (code != 27 && ed_quit_asked) {
+    if (code != DBX_KEY_ESCAPE && ed_quit_asked) {
         // Any other key takes the question back.
         ed_quit_asked = 0;
         if (!strncmp(ed_status, quit_question, sizeof quit_question - 1)) ed_status[0] = 0;
     }
-    if (code == 27 && ed_palette) {
+    if (code == DBX_KEY_ESCAPE && ed_palette) {
         ed_palette = 0;
         return ed_sync();
     }
-    if (code == 27) return ask_quit();
-    if (code == ' ') return ed_play(!ed_playing);
+    if (code == DBX_KEY_ESCAPE) return ask_quit();
+    if (code == DBX_KEY_SPACE) return ed_play(!ed_playing);
     if (ed_playing) return;
     if (ed_conflict != ED_AGREE && !ctrl && (code == 't' || code == 'r')) return code == 't' ? take_text() : replace_text();
     if (ctrl) {
@@ -762,7 +762,7 @@ static void key(uint32_t code, uint32_t mods) {
     case 'e': return rotate_by(shift ? 15.0f : 1.0f);
     case DBX_KEY_PAGEUP: return step_frame(-1);
     case DBX_KEY_PAGEDOWN: return step_frame(1);
-    case 9:
+    case DBX_KEY_TAB:
         if (ed_count == 0) return;
         if (shift)
             ed_selected = ed_selected <= 0 ? ed_count - 1 : ed_selected - 1;
@@ -770,7 +770,7 @@ static void key(uint32_t code, uint32_t mods) {
             ed_selected = (ed_selected + 1) % ed_count;
         return ed_sync();
     case 'n': return new_box(dtmp_mousex, dtmp_mousey, nullptr);
-    case 127:
+    case DBX_KEY_DELETE:
     case DBX_KEY_BACKSPACE: return remove_selected();
     case '[': return reorder(-1);
     case ']': return reorder(1);

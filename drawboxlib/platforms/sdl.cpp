@@ -297,6 +297,11 @@ static int key_code(SDL_Keycode sym) {
     case SDLK_PAGEUP: return DBX_KEY_PAGEUP;
     case SDLK_PAGEDOWN: return DBX_KEY_PAGEDOWN;
     case SDLK_BACKSPACE: return DBX_KEY_BACKSPACE;
+    case SDLK_TAB: return DBX_KEY_TAB;
+    case SDLK_RETURN: return DBX_KEY_ENTER;
+    case SDLK_ESCAPE: return DBX_KEY_ESCAPE;
+    case SDLK_SPACE: return DBX_KEY_SPACE;
+    case SDLK_DELETE: return DBX_KEY_DELETE;
     default: return sym > 0 && sym < 128 ? static_cast<int>(sym) : 0;
     }
 }

@@ -124,7 +124,7 @@ static uint32_t key_code(const char *key) {
         uint32_t code;
     } named[] = {{"ArrowLeft", DBX_KEY_LEFT}, {"ArrowRight", DBX_KEY_RIGHT}, {"ArrowUp", DBX_KEY_UP},
                  {"ArrowDown", DBX_KEY_DOWN}, {"PageUp", DBX_KEY_PAGEUP},    {"PageDown", DBX_KEY_PAGEDOWN},
-                 {"Backspace", DBX_KEY_BACKSPACE}, {"Tab", 9}, {"Enter", 13}, {"Escape", 27}, {"Delete", 127}};
+                 {"Backspace", DBX_KEY_BACKSPACE}, {"Tab", DBX_KEY_TAB}, {"Enter", DBX_KEY_ENTER}, {"Escape", DBX_KEY_ESCAPE}, {"Delete", DBX_KEY_DELETE}};
     for (const auto &k : named)
         if (!strcmp(key, k.name)) return k.code;
     const unsigned char c = static_cast<unsigned char>(key[0]);
