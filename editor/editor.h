@@ -9,6 +9,7 @@
 #include "drawboxlib/drawboxlib.h"
 
 #include <cstdint>
+#include <cstdio>
 
 // One box of the scene as the file stores it, and which box of the text
 // source it was when the scene was opened or last saved (-1: made since).
@@ -105,5 +106,58 @@ void ed_palette_cell(uint32_t frame, float *x, float *y, float *scale);
 
 void ed_play(bool on);
 void ed_reset(void);
+
+// Every input of the editor (commands.cpp): what the user does (`input`, as
+// the docs' table says it) and what that does; a key's row also has its code,
+// the modifiers it needs, when it acts and its action, given whether Shift is
+// held. A key row without words is one more key of the row above it. The
+// keys are dispatched from it, the usage text and the docs' table are it.
+// When a key acts: always, while editing (not playing), while editing with
+// the boxes showing (not the palette), or while the text source and the
+// scene file disagree. The modifiers it needs: by default no Ctrl and
+// either Shift.
+enum { ED_ALWAYS, ED_EDITING, ED_BOXES, ED_CONFLICT };
+enum { ED_CTRL = 1, ED_ANY_CTRL = 2, ED_SHIFT = 4, ED_NO_SHIFT = 8 };
+struct ed_input_t {
+    const char *input, *does;
+    uint32_t code;
+    uint8_t mods, when;
+    void (*act)(bool shift);
+};
+extern const ed_input_t ed_inputs[];
+extern const int ed_input_count;
+// The inputs with their words, for the usage text.
+void ed_print_inputs(FILE *out);
+
+// ---------------------------------------------------------------- between the editor's files
+
+// The undo ring (undo.cpp): each of these edits the model as one step; a
+// change to a box that leaves it as it is makes none. ed_edits counts every
+// step done, undone or redone.
+void ed_change(int index, const ed_box_t &after);
+void ed_insert(int at, const ed_box_t &box);
+void ed_remove(int at);
+void ed_swap(int low, int moved);  // boxes low and low + 1; `moved` is where the moved box goes
+void ed_undo_clear(void);
+// The boxes the steps hold renumbered after a save: origin o becomes
+// renumber[o] (o below count), any other -1.
+void ed_undo_renumber(const int *renumber, int count);
+extern unsigned ed_edits;
+
+// The files (files.cpp): the model as the scene file's bytes, which the
+// scene scripts read while it plays; T and R when the text disagrees; the
+// scene's background as its script sets it.
+void ed_encode_model(void);
+void ed_take_text(void);
+void ed_replace_text(void);
+void ed_files_reset(void);
+extern unsigned char ed_bg_edit;
+
+// Playing (play.cpp): one update while the scene plays, and the song
+// position it plays from.
+void ed_play_update(void);
+int ed_play_position(void);
+
+void ed_commands_reset(void);
 
 #endif
