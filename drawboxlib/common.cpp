@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 void dbx_platform_fatal(const char *title, const char *text) {
     printf("[%s] %s\n", title, text);
@@ -80,43 +82,29 @@ dbx_path dbx_data_where(void) {
 // A load_file failure that has been reported already.
 static constexpr unsigned reported = ~0u;
 
-// The whole of a regular file in one block, released with free(); otherwise
-// lodepng's error code, or `reported` after a line naming a path that is
-// not a regular file.
-static unsigned load_file(const char *filename, unsigned char **data, size_t *size) {
+// The whole of a regular file; otherwise lodepng's error code, or `reported`
+// after a line naming a path that is not a regular file.
+static unsigned load_file(const char *filename, std::vector<unsigned char> &bytes) {
     const char *kind = nullptr;
-    FILE *file = dbx_open_regular(filename, &kind);
-    if (!file) {
-        if (!kind) return 78;  // lodepng's "failed to open file for reading"
-        char text[320];
-        snprintf(text, sizeof text, "\"%.256s\" is %s, not a regular file", filename, kind);
-        dbx_platform_fatal("lodepng", text);
-        return reported;
-    }
-    unsigned error = 0;
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0 || info.st_size < 0) {
-        error = 78;
-    } else {
-        *size = static_cast<size_t>(info.st_size);
-        *data = static_cast<unsigned char *>(malloc(*size ? *size : 1));
-        if (!*data)
-            error = 83;  // lodepng's "memory allocation failed"
-        else if (fread(*data, 1, *size, file) != *size)
-            error = 78;
-    }
-    fclose(file);
-    return error;
+    std::string ignored;
+    if (dbx_read_regular(filename, bytes, ignored, &kind)) return 0;
+    if (!kind) return 78;  // lodepng's "failed to open file for reading"
+    char text[320];
+    snprintf(text, sizeof text, "\"%.256s\" is %s, not a regular file", filename, kind);
+    dbx_platform_fatal("lodepng", text);
+    return reported;
 }
 
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize) {
-    unsigned char *file = nullptr, *pixels = nullptr;
+    std::vector<unsigned char> file;
+    unsigned char *pixels = nullptr;
     size_t size = static_cast<size_t>(datasize);
     unsigned width = 0, height = 0;
     unsigned error = 0;
     if (datasize == 0) {
-        error = load_file(filename, &file, &size);
-        data = file;
+        error = load_file(filename, file);
+        data = file.data();
+        size = file.size();
     } else if (datasize < 0) {
         error = 48;  // lodepng's "empty input buffer"
     }
@@ -133,11 +121,9 @@ dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int da
         snprintf(text, sizeof text, "the image is %ux%u pixels; at most %dx%d can be loaded", width, height,
                  DBX_MAX_IMAGE_SIDE, DBX_MAX_IMAGE_SIDE);
         dbx_platform_fatal("lodepng", text);
-        free(file);
         return nullptr;
     }
     if (!error) error = lodepng_decode32(&pixels, &width, &height, data, size);
-    free(file);
     if (error) {
         if (error != reported) dbx_platform_fatal("lodepng", lodepng_error_text(error));
         free(pixels);

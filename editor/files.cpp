@@ -73,21 +73,12 @@ const char *ed_bad_name(const char *name) {
 // would block). false with the reason in `error`; `missing` says there is
 // no file at all.
 static bool read_regular(const char *path, std::string &bytes, std::string &error, bool *missing = nullptr) {
+    std::vector<unsigned char> read;
     const char *kind = nullptr;
-    FILE *f = dbx_open_regular(path, &kind);
-    if (missing) *missing = !f && !kind && errno == ENOENT;
-    if (!f) {
-        error = std::string("cannot open \"") + path + "\": " + (kind ? std::string("it is ") + kind : strerror(errno));
-        return false;
-    }
-    bytes.clear();
-    char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, got);
-    const bool failed = ferror(f) != 0;
-    fclose(f);
-    if (failed) error = std::string("cannot read \"") + path + "\"";
-    return !failed;
+    const bool ok = dbx_read_regular(path, read, error, &kind);
+    if (missing) *missing = !ok && !kind && errno == ENOENT;
+    bytes.assign(read.begin(), read.end());
+    return ok;
 }
 
 static bool builds(const std::string &text, const std::string &bytes) {

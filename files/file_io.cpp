@@ -90,21 +90,43 @@ FILE *dbx_open_regular(const char *path, const char **kind) {
     return file;
 }
 
+namespace {
+
+// The rest of `f` into `bytes`; false with the reason in `err`.
+bool read_all(FILE *f, const std::string &path, std::vector<unsigned char> &bytes, std::string &err) {
+    bytes.clear();
+    unsigned char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+    if (ferror(f)) {
+        err = tool_file_error("read", path, errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool dbx_read_regular(const char *path, std::vector<unsigned char> &bytes, std::string &err, const char **kind) {
+    const char *what = nullptr;
+    tool_file_ptr f(dbx_open_regular(path, &what));
+    if (kind) *kind = what;
+    if (!f) {
+        const int code = errno;
+        err = what ? std::string("cannot open \"") + path + "\": it is " + what : tool_file_error("open", path, code);
+        errno = code;
+        return false;
+    }
+    return read_all(f.get(), path, bytes, err);
+}
+
 bool tool_read_file(const std::string &path, std::vector<unsigned char> &bytes, std::string &err) {
     tool_file_ptr f(fopen(path.c_str(), "rb"));
     if (!f) {
         err = tool_file_error("open", path, errno);
         return false;
     }
-    bytes.clear();
-    unsigned char buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f.get())) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
-    if (ferror(f.get())) {
-        err = tool_file_error("read", path, errno);
-        return false;
-    }
-    return true;
+    return read_all(f.get(), path, bytes, err);
 }
 
 // ---------------------------------------------------------------- what a target is

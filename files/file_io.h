@@ -26,6 +26,13 @@ const char *dbx_file_kind(mode_t mode);
 // the engine's users in drawboxlib.h, which says what it returns).
 FILE *dbx_open_regular(const char *path, const char **kind);
 
+// The whole of an input file, read only if it is a regular file (through
+// dbx_open_regular); false with the reason in `err` ("cannot open "PATH":
+// it is a FIFO", ...) and *kind, when given, set as dbx_open_regular sets it;
+// errno then says why a file that is not there could not be opened.
+bool dbx_read_regular(const char *path, std::vector<unsigned char> &bytes, std::string &err,
+                      const char **kind = nullptr);
+
 // The whole file into `bytes`; false with the reason in `err`.
 bool tool_read_file(const std::string &path, std::vector<unsigned char> &bytes, std::string &err);
 
