@@ -188,7 +188,6 @@ static void select_next(bool backwards) {
 
 static int step_of(bool shift) { return shift ? 10 : 1; }
 
-
 // Every input of the editor, in the order of the docs' table; a key row
 // without words of its own is one more key of the row above it.
 const ed_input_t ed_inputs[] = {

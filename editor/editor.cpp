@@ -8,7 +8,6 @@
 
 #include "boxart.h"
 #include "intro.h"
-#include "playxm.h"
 
 #include <cmath>
 #include <cstdio>
