@@ -1,0 +1,313 @@
+#!/usr/bin/env python3
+"""The Wayland desktop check's session (started by .ci/desktop.sh as a plain
+user, inside a session bus of its own): PipeWire with its PulseAudio server
+and a null sink, cage on wlroots' headless backend, and `invitro` on SDL's
+Wayland driver. It checks from outside what a user would see and hear:
+
+ - the screen (grim) is filled by the picture, the scene at 20 s is not the
+   one at 5 s, and on a portrait screen the letterbox bars are above and
+   below the picture, in the layers' colour;
+ - the sink's monitor (recorded through PipeWire itself) carries the song
+   sample for sample, and the picture switches scene within a frame of the
+   sound reaching the position (bench/av_sync's analysis, on bursts of
+   screenshots around two scene switches);
+ - pipewire-pulse restarted mid-show: the show goes on and the sound comes
+   back;
+ - Escape (or, where the compositor takes no virtual keyboard, SIGTERM)
+   ends the intro with status 0, and it said nothing on the way;
+ - with its song cut to one position, the intro ends by itself with status 0.
+"""
+import argparse
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from console_vm import BAR, W, H, blocks, check, distance, failures, read_ppm, region_mean, share_of  # noqa: E402
+
+SINK = "invitro-ci"
+RATE = 48000
+POSITION = 7.68            # seconds per song position
+SWITCHES = (1, 2)          # the positions whose scene switch is timed
+BURST = 1.2                # seconds of screenshots either side of a switch
+RESTART_AT = 21.0          # seconds into the show: pipewire-pulse is restarted
+ESCAPE_AT = 30.0           # and the intro asked to end
+STARTUP_S = 20.0           # the most the stack may take to come up
+
+
+def wait_for(test, timeout, step=0.1):
+    until = time.time() + timeout
+    while time.time() < until:
+        if test():
+            return True
+        time.sleep(step)
+    return test()
+
+
+class Session:
+    def __init__(self, work):
+        self.work = work
+        self.run = os.environ["XDG_RUNTIME_DIR"]
+        self.procs = []
+
+    def start(self, name, command, env=None, stdout=None):
+        log = open(os.path.join(self.work, name + ".log"), "wb")
+        p = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout or log, stderr=log,
+                             env={**os.environ, **(env or {})}, cwd=self.work)
+        self.procs.append(p)
+        return p
+
+    def stop(self, p, timeout=5):
+        if p.poll() is None:
+            p.terminate()
+            try:
+                p.wait(timeout)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+
+    def stop_all(self):
+        for p in reversed(self.procs):
+            self.stop(p)
+
+    def pactl_ok(self):
+        return subprocess.run(["pactl", "info"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+    def sink_ready(self):
+        r = subprocess.run(["pactl", "list", "short", "sinks"], capture_output=True, text=True)
+        return r.returncode == 0 and SINK in r.stdout
+
+    def wayland(self, before):
+        """The socket of a compositor started after the sockets `before`."""
+        new = [n for n in os.listdir(self.run) if n.startswith("wayland-") and not n.endswith(".lock")]
+        new = [n for n in new if n not in before]
+        return new[0] if new else None
+
+
+def grab(display, path):
+    """A screenshot; the wall clock (ms) halfway through taking it."""
+    t0 = time.time()
+    r = subprocess.run(["grim", "-t", "ppm", path], env={**os.environ, "WAYLAND_DISPLAY": display},
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    t1 = time.time()
+    if r.returncode:
+        raise RuntimeError(f"grim: {r.stderr.decode(errors='replace').strip()}")
+    return (t0 + t1) / 2 * 1000
+
+
+def show(s, name, data, rotate, seconds_max, during):
+    """Runs cage with the intro (data folder `data`) until it ends; `during`
+    (given the Wayland display, the intro's pid file and when it started)
+    does the checks while it plays. The intro's status and messages."""
+    status = os.path.join(s.work, name + ".status")
+    pidfile = os.path.join(s.work, name + ".pid")
+    intro_log = os.path.join(s.work, name + ".intro.log")
+    before = os.listdir(s.run)
+    # The intro on SDL's Wayland driver only: no X display is passed on, so
+    # it cannot fall back to Xwayland.
+    driver = os.environ.get("INVITRO_CI_VIDEODRIVER", "wayland")
+    wrapper = (f'echo $$ >"{pidfile}"; unset DISPLAY; SDL_VIDEODRIVER={driver} DBX_DATA="{data}" '
+               f'exec "{s.work}/invitro" >"{intro_log}" 2>&1')
+    runner = f'sh -c \'{wrapper}\'; echo $? >"{status}"'
+    # -d: the compositor draws the decorations (none, in a kiosk), as the
+    # Pi's desktops do. Told to draw its own, SDL 2.26 hands the window to
+    # libdecor, and without a libdecor plugin the window stays unmapped.
+    cage = s.start(name + ".cage", ["cage", "-d"] + ["-r"] * rotate + ["--", "sh", "-c", runner],
+                   env={"WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"})
+    started = time.time()
+    display = None
+    if wait_for(lambda: s.wayland(before) and os.path.exists(pidfile), STARTUP_S):
+        display = s.wayland(before)
+        time.sleep(0.2)
+        pid = int(open(pidfile).read())
+        try:
+            during(display, pid, started)
+        except Exception as error:  # noqa: BLE001 - reported as a failed check
+            check(False, f"{name}: {type(error).__name__}: {error}")
+    else:
+        check(False, f"{name}: cage and the intro start")
+    wait_for(lambda: os.path.exists(status) and os.path.getsize(status) > 0, max(1.0, seconds_max - (time.time() - started)))
+    code = open(status).read().strip() if os.path.exists(status) else None
+    if code is None:
+        check(False, f"{name}: the intro is still running after {seconds_max:.0f} s")
+    try:
+        cage.wait(10)
+    except subprocess.TimeoutExpired:
+        check(False, f"{name}: cage does not end when the intro has")
+    s.stop(cage)
+    said = open(intro_log, errors="replace").read() if os.path.exists(intro_log) else ""
+    if code != "0":
+        print(open(os.path.join(s.work, name + ".cage.log"), errors="replace").read()[-2000:])
+    return code, said
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    p.add_argument("--work", required=True)
+    a = p.parse_args()
+    s = Session(a.work)
+    try:
+        return run(s)
+    finally:
+        s.stop_all()
+
+
+def run(s):
+    # ------------------------------------------------------------ the sound server
+    s.start("pipewire", ["pipewire"])
+    s.start("wireplumber", ["wireplumber"])
+    pulse = s.start("pipewire-pulse", ["pipewire-pulse"])
+    ok = wait_for(s.pactl_ok, STARTUP_S) and wait_for(s.sink_ready, STARTUP_S)
+    info = subprocess.run(["pactl", "info"], capture_output=True, text=True).stdout
+    server = re.search(r"Server Name: (.*)", info)
+    if not check(ok and server and "PipeWire" in server.group(1),
+                 f"pipewire-pulse answers as \"{server.group(1) if server else '?'}\" with the null sink {SINK}"):
+        return 1
+    subprocess.run(["pactl", "set-default-sink", SINK], check=True)
+    # The sink's monitor, through PipeWire itself (a restart of its
+    # PulseAudio server leaves it recording), stamped with the wall clock.
+    audio, times = (os.path.join(s.work, n) for n in ("audio.raw", "audio.times"))
+    recorder = s.start("pw-record", ["pw-record", "--target", SINK, "-P", "stream.capture.sink=true", "--rate",
+                                     str(RATE), "--channels", "2", "--format", "s16", "--latency", "5ms", "-"],
+                       stdout=subprocess.PIPE)
+    stamper = subprocess.Popen([os.path.join(s.work, "av_sync"), "stamp", audio, times], stdin=recorder.stdout)
+    recorder.stdout.close()
+    s.procs.append(stamper)
+    time.sleep(0.5)
+
+    shots = os.path.join(s.work, "shots")
+    os.makedirs(shots, exist_ok=True)
+    state = {}
+
+    def main_show(display, pid, started):
+        at = lambda t: time.sleep(max(0.0, started + t - time.time()))  # noqa: E731
+        # Bursts of screenshots around the first scene switches (the song
+        # starts a moment after the program).
+        bursts = []
+        pictures = {}
+        plan = sorted([(p * POSITION - BURST, "burst", p) for p in SWITCHES] + [(5.0, "shot", 5), (20.0, "shot", 20)])
+        for t, kind, what in plan:
+            at(t)
+            if kind == "shot":
+                grab(display, os.path.join(shots, f"at-{what}.ppm"))
+                pictures[what] = read_ppm(os.path.join(shots, f"at-{what}.ppm"))
+                continue
+            until = started + t + 2 * BURST + 1.0
+            while time.time() < until:
+                n = len(bursts)
+                bursts.append(grab(display, os.path.join(shots, f"burst-{n:04d}.ppm")))
+        state["bursts"] = bursts
+        state["pictures"] = pictures
+        # ------------------------------------------------------------ the PulseAudio server restarted
+        at(RESTART_AT)
+        state["restart_ms"] = time.time() * 1000
+        s.stop(pulse)
+        s.start("pipewire-pulse.2", ["pipewire-pulse"])
+        came_back = wait_for(s.pactl_ok, 10)
+        check(came_back, "pipewire-pulse starts again mid-show")
+        at(RESTART_AT + 3)
+        state["after_restart"] = grab(display, os.path.join(shots, "after-restart-a.ppm"))
+        time.sleep(1.0)
+        grab(display, os.path.join(shots, "after-restart-b.ppm"))
+        check(os.path.exists(f"/proc/{pid}"), "the intro plays on after pipewire-pulse went away")
+        # ------------------------------------------------------------ Escape
+        at(ESCAPE_AT)
+        state["stopped_ms"] = time.time() * 1000
+        r = subprocess.run(["wtype", "-k", "Escape"], env={**os.environ, "WAYLAND_DISPLAY": display},
+                           capture_output=True, text=True)
+        if r.returncode == 0:
+            state["ended_by"] = "Escape through wtype"
+        elif "virtual keyboard" in r.stderr:
+            state["ended_by"] = "SIGTERM (cage takes no virtual keyboard)"
+            os.kill(pid, signal.SIGTERM)
+        else:
+            raise RuntimeError(f"wtype: {r.stderr.strip()}")
+
+    code, said = show(s, "show", os.path.join(s.work, "show"), 0, ESCAPE_AT + 15, main_show)
+    check(code == "0", f"{state.get('ended_by', 'the end')} ends the intro with status 0 (status {code})")
+    check(said.strip() == "", "the intro says nothing" + (f", but said:\n{said}" if said.strip() else ""))
+    time.sleep(0.5)
+    s.stop(recorder)
+    stamper.wait(10)
+
+    # ------------------------------------------------------------ the picture
+    pictures = state.get("pictures", {})
+    if pictures.get(5) and pictures.get(20):
+        (w5, h5, rgb5), (w20, h20, rgb20) = pictures[5], pictures[20]
+        # Filled: no bar or black margin left at any edge of the screen.
+        edges = [share_of(w5, rgb5, 0, 8, c) for c in (BAR, (0, 0, 0))] + \
+                [share_of(w5, rgb5, h5 - 8, 8, c) for c in (BAR, (0, 0, 0))]
+        check((w5, h5) == (1280, 720) and max(edges) < 0.5,
+              f"the intro fills the {w5}x{h5} screen (bar or black in the edge rows: {max(edges):.0%} at most)")
+        d = distance(blocks(w5, rgb5, 0, 0, w5, h5), blocks(w20, rgb20, 0, 0, w20, h20))
+        check(d > 15, f"the scene at 20 s is not the one at 5 s (block difference {d:.1f})")
+    else:
+        check(False, "screenshots at 5 s and 20 s")
+
+    # ------------------------------------------------------------ sound and picture
+    bursts = state.get("bursts", [])
+    if bursts:
+        # The bursts as bench/av_sync reads a grabbed video: 80 x 45 grey
+        # frames, and a showinfo-style line with each frame's wall-clock pts.
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-i", os.path.join(shots, "burst-%04d.ppm"), "-vf",
+                        "scale=80:45:flags=area,format=gray", "-f", "rawvideo", os.path.join(s.work, "video.gray")],
+                       check=True)
+        with open(os.path.join(s.work, "video.log"), "w") as f:
+            for n, ms in enumerate(bursts):
+                f.write(f"[Parsed_showinfo_0] n:{n} pts:{ms * 1000:.0f}\n")
+        r = subprocess.run([os.path.join(s.work, "av_sync"), "analyse", "--ref", os.path.join(s.work, "song.wav"),
+                            "--audio", audio, "--audio-times", times, "--video", os.path.join(s.work, "video.gray"),
+                            "--video-log", os.path.join(s.work, "video.log"), "--size", "80x45", "--rate", str(RATE),
+                            "--positions", ",".join(map(str, SWITCHES)), "--until-ms", str(state["restart_ms"])],
+                           capture_output=True, text=True)
+        print("  " + (r.stdout + r.stderr).strip().replace("\n", "\n  "))
+        m = re.search(r"median picture - sound: (-?[\d.]+) ms over (\d+) switches .*drop-outs: (\d+)", r.stdout)
+        interval = re.search(r"every ([\d.]+) ms", r.stdout)
+        grab_ms = float(interval.group(1)) if interval else 1e9
+        # A switch is seen between two screenshots: the measurement is good
+        # to half their interval, on top of the frame.
+        if check(m is not None, "the sink's monitor carries the song, matched sample for sample"):
+            median, count, dropouts = float(m.group(1)), int(m.group(2)), int(m.group(3))
+            check(count == len(SWITCHES) and abs(median) <= 1000 / 60 + grab_ms / 2,
+                  f"the picture switches scene within a frame of the sound ({median:.1f} ms, screenshots every "
+                  f"{grab_ms:.1f} ms, {count} switches)")
+            check(dropouts == 0, f"no drop-outs in the sound before the restart ({dropouts})")
+        matched = re.search(r"sound matched up to ([\d.]+) s of the song", r.stdout)
+        check(matched and float(matched.group(1)) >= RESTART_AT + 4,
+              f"the sound comes back after pipewire-pulse's restart (the song heard up to "
+              f"{matched.group(1) if matched else '?'} s; restarted {RESTART_AT:.0f} s into the show)")
+    else:
+        check(False, "screenshots around the scene switches")
+
+    # ------------------------------------------------------------ the song's end, on a portrait screen
+    short = {}
+
+    def short_show(display, pid, started):
+        time.sleep(max(0.0, started + 4.0 - time.time()))
+        path = os.path.join(shots, "portrait.ppm")
+        grab(display, path)
+        short["picture"] = read_ppm(path)
+
+    code, said = show(s, "short", os.path.join(s.work, "short"), 1, 40, short_show)
+    check(code == "0", f"with its song cut to one position the intro ends by itself with status 0 (status {code})")
+    check(said.strip() == "", "and says nothing" + (f", but said:\n{said}" if said.strip() else ""))
+    if short.get("picture"):
+        w, h, rgb = short["picture"]
+        ph = w * H // W
+        top = (h - ph) // 2
+        bars = (share_of(w, rgb, 0, top - 2, BAR), share_of(w, rgb, top + ph + 2, h - top - ph - 2, BAR))
+        inside = share_of(w, rgb, top + 4, ph - 8, BAR)
+        check((w, h) == (720, 1280) and min(bars) > 0.98 and inside < 0.5,
+              f"on the {w}x{h} portrait screen the letterbox bars above and below the picture have the layers' "
+              f"colour {BAR} ({bars[0]:.0%} and {bars[1]:.0%}; {inside:.0%} of the picture; top mean "
+              f"{[round(v) for v in region_mean(w, rgb, 0, top - 2)]})")
+    print(f"{len(failures)} check(s) failed on the Wayland desktop" if failures else
+          "all checks passed on the Wayland desktop")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
