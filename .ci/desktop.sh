@@ -50,6 +50,9 @@ context.objects = [
              monitor.channel-volumes = true object.linger = true } }
 ]
 CONF
+# No client starts a PulseAudio server of its own while pipewire-pulse is away.
+mkdir -p "$work/config/pulse"
+echo "autospawn = no" >"$work/config/pulse/client.conf"
 chown -R "$user:" "$work"
 chmod 700 "$work/run"
 

@@ -117,11 +117,16 @@ CONF
   pids+=($!)
   export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
   for _ in $(seq 100); do [ -e "$XDG_RUNTIME_DIR/bus" ] && break; sleep 0.1; done
+  mkdir -p "$XDG_CONFIG_HOME/pulse"
+  echo "autospawn = no" >"$XDG_CONFIG_HOME/pulse/client.conf"
   for daemon in pipewire wireplumber pipewire-pulse; do
     "$daemon" >"$work/$daemon.log" 2>&1 &
     pids+=($!)
     [ "$daemon" != pipewire ] || for _ in $(seq 100); do [ -e "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
   done
+  # pactl only once the server's socket is there: a client makes the
+  # folder the server wants to make.
+  for _ in $(seq 100); do [ -e "$XDG_RUNTIME_DIR/pulse/native" ] && break; sleep 0.1; done
   for _ in $(seq 100); do pactl list short sinks 2>/dev/null | grep -q avsync && break; sleep 0.1; done
   pactl list short sinks 2>/dev/null | grep -q avsync ||
     { echo "av_sync.sh: pipewire did not start:"; tail -n 20 "$work"/pipewire*.log "$work"/wireplumber.log; exit 1; }
