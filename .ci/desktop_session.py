@@ -116,9 +116,10 @@ def grab(display, path):
 
 
 def show(s, name, data, rotate, seconds_max, during):
-    """Runs cage with the intro (data folder `data`) until it ends; `during`
-    (given the Wayland display, the intro's pid file and when it started)
-    does the checks while it plays. The intro's status and messages."""
+    """Runs cage (a portrait screen if `rotate`) with the intro (data folder
+    `data`) until it ends, `seconds_max` at most; `during` (given the
+    Wayland display, the intro's pid and when cage started) does the checks
+    while it plays. Returns the intro's status and messages."""
     status = os.path.join(s.work, name + ".status")
     pidfile = os.path.join(s.work, name + ".pid")
     intro_log = os.path.join(s.work, name + ".intro.log")
@@ -130,8 +131,8 @@ def show(s, name, data, rotate, seconds_max, during):
                f'exec "{s.work}/invitro" >"{intro_log}" 2>&1')
     runner = f'sh -c \'{wrapper}\'; echo $? >"{status}"'
     # -d: the compositor draws the decorations (none, in a kiosk), as the
-    # Pi's desktops do. Told to draw its own, SDL 2.26 hands the window to
-    # libdecor, and without a libdecor plugin the window stays unmapped.
+    # Pi's desktops do. Told to draw its own, SDL 2.26 takes the window down
+    # to hand it to libdecor and never shows it again.
     cage = s.start(name + ".cage", ["cage", "-d"] + ["-r"] * rotate + ["--", "sh", "-c", runner],
                    env={"WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman", "WLR_LIBINPUT_NO_DEVICES": "1"})
     started = time.time()
