@@ -688,18 +688,31 @@ async function phone(b) {
 // The show's checks in Chromium and in Firefox (WebDriver BiDi), each on a
 // fresh profile; the editor where the browser can be told where downloads
 // go; the phone in Chromium's mobile emulation.
+// A browser that does not start fails its parts.
+async function started(kind, options) {
+  try {
+    return await launch(kind, options);
+  } catch (error) {
+    check(false, `${kind} starts (${error.message.split('\n')[0]})`);
+    return null;
+  }
+}
 for (const kind of ['chromium', 'firefox']) {
-  const b = await launch(kind);
-  await part('the show', b, () => theShow(b));
-  await part('the scene editor', b, () => theEditor(b));
-  await part('no sound: the browser keeps the audio context suspended; then the end and "play again"', b, () => suspendedThenEnd(b));
-  await part('no sound: the audio context runs but its time stands still', b, () => stillAudioClock(b));
-  await part('the program cannot make its WebGL context', b, () => noContext(b));
-  if (kind === 'chromium') await part('a phone-sized visitor', b, () => phone(b));
-  await quit(b);
-  const bare = await launch(kind, { webgl: false });
-  await part('a browser without WebGL', bare, () => noWebGL(bare));
-  await quit(bare);
+  const b = await started(kind);
+  if (b) {
+    await part('the show', b, () => theShow(b));
+    await part('the scene editor', b, () => theEditor(b));
+    await part('no sound: the browser keeps the audio context suspended; then the end and "play again"', b, () => suspendedThenEnd(b));
+    await part('no sound: the audio context runs but its time stands still', b, () => stillAudioClock(b));
+    await part('the program cannot make its WebGL context', b, () => noContext(b));
+    if (kind === 'chromium') await part('a phone-sized visitor', b, () => phone(b));
+    await quit(b);
+  }
+  const bare = await started(kind, { webgl: false });
+  if (bare) {
+    await part('a browser without WebGL', bare, () => noWebGL(bare));
+    await quit(bare);
+  }
 }
 
 clearTimeout(deadline);
