@@ -32,7 +32,7 @@ SINK = "invitro-ci"
 RATE = 48000
 POSITION = 7.68            # seconds per song position
 SWITCHES = (1, 2)          # the positions whose scene switch is timed
-BURST = 1.2                # seconds of screenshots either side of a switch
+BURST = 1.0                # seconds of screenshots either side of a switch
 RESTART_AT = 21.0          # seconds into the show: pipewire-pulse is restarted
 ESCAPE_AT = 30.0           # and the intro asked to end
 STARTUP_S = 20.0           # the most the stack may take to come up
@@ -200,20 +200,41 @@ def run(s):
     os.makedirs(shots, exist_ok=True)
     state = {}
 
+    def first_sound():
+        """The wall clock (s) of the first sound the sink played, once there
+        is one: the song's start."""
+        try:
+            with open(audio, "rb") as f:
+                data = f.read()
+            with open(times) as f:
+                # (the last line may be half written)
+                stamps = [tuple(map(int, line.split())) for line in f if line.endswith("\n")]
+        except OSError:
+            return None
+        loud = data.lstrip(b"\0")
+        k = (len(data) - len(loud)) // 4
+        if not loud or not stamps:
+            return None
+        t0 = min(us - (n // 4) * 1e6 / RATE for n, us in stamps)
+        return (t0 + k * 1e6 / RATE) / 1e6
+
     def main_show(display, pid, started):
         at = lambda t: time.sleep(max(0.0, started + t - time.time()))  # noqa: E731
-        # Bursts of screenshots around the first scene switches (the song
-        # starts a moment after the program).
+        # Bursts of screenshots around the first scene switches, timed from
+        # the song's start (a moment after the program's).
+        wait_for(lambda: first_sound() is not None, STARTUP_S, 0.05)
+        song = first_sound() or started
         bursts = []
         pictures = {}
-        plan = sorted([(p * POSITION - BURST, "burst", p) for p in SWITCHES] + [(5.0, "shot", 5), (20.0, "shot", 20)])
+        plan = sorted([(song - started + p * POSITION - BURST, "burst", p) for p in SWITCHES] +
+                      [(5.0, "shot", 5), (20.0, "shot", 20)])
         for t, kind, what in plan:
             at(t)
             if kind == "shot":
                 grab(display, os.path.join(shots, f"at-{what}.ppm"))
                 pictures[what] = read_ppm(os.path.join(shots, f"at-{what}.ppm"))
                 continue
-            until = started + t + 2 * BURST + 1.0
+            until = started + t + 2 * BURST
             while time.time() < until:
                 n = len(bursts)
                 bursts.append(grab(display, os.path.join(shots, f"burst-{n:04d}.ppm")))
