@@ -42,8 +42,8 @@ RESTART_LINES = [
     "The sound is back.",
 ]
 FRAME_MS = 1000 / 60       # the headless output's refresh
-# Picture against sound on this stack, as measured: the picture comes 50
-# to 350 ms after the sound, later at the second switch than at the first
+# Picture against sound on this stack, as measured: the picture comes 90
+# to 370 ms after the sound, later at the second switch than at the first
 # (bench/av_sync.sh on Xvfb with the same PipeWire: within 20 ms at the
 # first switches). Until that is understood the check holds the switch to
 # the analysis' window around the sound, and prints how far it is from the
