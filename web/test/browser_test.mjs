@@ -8,7 +8,7 @@
 //  - Web Audio played sound, and the heard position trails the mixer,
 //  - the console shows no errors;
 //  - the scene editor (?edit=knock2) opens, takes an edit and downloads
-//    both files of the scene on Ctrl+S;
+//    both files of the scene in one zip on Ctrl+S;
 // then, in more tabs and a second browser, that
 //  - an audio context that stays suspended, or whose time stands still,
 //    gives the "no sound" note a second after the show starts, and the show
@@ -26,12 +26,10 @@
 // end of the first part and in the editor, the page without sound, at the
 // song's end and without WebGL (screenshots, per browser), the canvas at
 // each compared row, and the phone's screens.
-import { execFileSync, spawn } from 'node:child_process';
+import { spawn } from 'node:child_process';
 import fs from 'node:fs';
-import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
 import zlib from 'node:zlib';
 
 const [site, nativeDir, timelineFile] = process.argv.slice(2);
@@ -41,22 +39,7 @@ if (!site || !nativeDir || !timelineFile || process.argv.includes('--help')) {
   console.log('Usage: node web/test/browser_test.mjs SITE_DIR NATIVE_FRAMES_DIR TIMELINE_CSV [--shots DIR]');
   process.exit(site ? 0 : 2);
 }
-// The one version of puppeteer-core that drives both browsers here (the
-// next major one needs a newer Node than Debian's).
-const PUPPETEER = '24.43.1';
-const here = path.dirname(fileURLToPath(import.meta.url));
-const installed = () => {
-  try {
-    return JSON.parse(fs.readFileSync(path.join(here, 'node_modules/puppeteer-core/package.json'), 'utf8')).version === PUPPETEER;
-  } catch {
-    return false;
-  }
-};
-if (!installed()) {
-  execFileSync('npm', ['install', '--no-save', '--no-audit', '--no-fund', '--prefix', here, `puppeteer-core@${PUPPETEER}`],
-    { stdio: ['ignore', 'inherit', 'inherit'] });
-}
-const { default: puppeteer } = await import('puppeteer-core');
+const { puppeteer, serveSite, chromiumFlags: flags, chromiumPath } = await import('./harness.mjs');
 
 const W = 640, H = 360;           // the page's size: the intro's logical resolution, 1:1
 const TICK_S = 0.025;
@@ -126,29 +109,12 @@ const distance = (a, b) => a.reduce((sum, v, i) => sum + Math.abs(v - b[i]), 0) 
 
 // ---------------------------------------------------------------- the page's server
 
-const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png' };
-const server = http.createServer((req, res) => {
-  const name = decodeURIComponent(new URL(req.url, 'http://x').pathname).replace(/^\/+/, '') || 'index.html';
-  const file = path.join(path.resolve(site), path.normalize(name));
-  if (!file.startsWith(path.resolve(site)) || !fs.existsSync(file)) { res.writeHead(404); res.end(); return; }
-  res.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
-  fs.createReadStream(file).pipe(res);
-});
-await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-const url = `http://127.0.0.1:${server.address().port}/`;
+const { server, url } = await serveSite(site);
 
 // ---------------------------------------------------------------- browsers, through puppeteer-core
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-// Headless Chromium with software WebGL. The autoplay policy is the one a
-// desktop browser has: sound starts only from a user's gesture.
-const chromiumFlags = [
-  '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--no-default-browser-check',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync', '--disable-extensions',
-  '--disable-background-timer-throttling', '--disable-renderer-backgrounding', '--disable-backgrounding-occluded-windows',
-  '--autoplay-policy=document-user-activation-required', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-  `--window-size=${W},${H}`,
-];
+const chromiumFlags = flags(W, H);
 // Firefox on a fresh profile, kept off the network: every connection that
 // is not to this machine goes to a proxy that is not there, and the
 // browser's own services (updates, telemetry, safe browsing, captive
@@ -194,7 +160,7 @@ async function launch(kind, { webgl = true } = {}) {
   browsers.push(b);
   const common = { headless: true, userDataDir: profile, defaultViewport: { width: W, height: H }, protocolTimeout: 60000 };
   b.browser = await puppeteer.launch(kind === 'chromium'
-    ? { ...common, executablePath: process.env.CHROMIUM || '/usr/bin/chromium', pipe: true,
+    ? { ...common, executablePath: chromiumPath, pipe: true,
         args: [...chromiumFlags, ...(webgl ? [] : ['--disable-webgl'])] }
     : { ...common, browser: 'firefox', protocol: 'webDriverBiDi', executablePath: process.env.FIREFOX || '/usr/bin/firefox-esr',
         env: { ...process.env, DISPLAY: await xDisplayForFirefox() },
@@ -416,11 +382,27 @@ async function theShow(b) {
   await close();
 }
 
+// The files of a zip archive whose entries are stored (not compressed), as
+// the editor's page writes them: name -> bytes.
+function storedEntries(archive) {
+  const files = {};
+  for (let at = 0; at + 30 <= archive.length && archive.readUInt32LE(at) === 0x04034b50;) {
+    const size = archive.readUInt32LE(at + 18), nameLength = archive.readUInt16LE(at + 26);
+    const start = at + 30 + nameLength + archive.readUInt16LE(at + 28);
+    files[archive.toString('utf8', at + 30, at + 30 + nameLength)] = archive.subarray(start, start + size);
+    at = start + size;
+  }
+  return files;
+}
+
 // The scene editor: ?edit=knock2 opens the editor on the scene; one edit by
-// the keyboard (the first box ten units right), then Ctrl+S downloads both
-// files.
+// the keyboard (the first box ten units right), then Ctrl+S offers one
+// download holding both files. (Chromium's save into a folder, through the
+// File System Access API, is editor_page_test.mjs's; here the page is shown
+// without it, as Firefox is.)
 async function theEditor(b) {
-  const { page, evaluate, waitFor, click, close, consoleErrors } = await openPage(b);
+  const noFolders = () => Object.defineProperty(window, 'showDirectoryPicker', { value: undefined, configurable: true });
+  const { page, evaluate, waitFor, click, close, consoleErrors } = await openPage(b, noFolders);
   const name = (text) => `${b.kind}: ${text}`;
   await page.goto(url + '?edit=knock2');
   await waitFor(`document.getElementById('start')?.classList.contains('ready') && typeof Module.onSaved === 'function'`,
@@ -441,18 +423,21 @@ async function theEditor(b) {
     .then(() => check(true, name('Tab and Shift+Right move the first box, and the panel shows it')), (e) => check(false, name(e.message)));
   await screenshot(page, `web-${b.kind}-editor`);
   await press('s', 'Control');
-  const saved = ['knock2.dat', 'knock2.txt'].map((f) => path.join(b.downloads, f));
-  for (const until = Date.now() + 10000; Date.now() < until && !saved.every((f) => fs.existsSync(f)); ) await sleep(100);
+  const zip = path.join(b.downloads, 'knock2.zip');
+  for (const until = Date.now() + 10000; Date.now() < until && !fs.existsSync(zip); ) await sleep(100);
   await sleep(300);  // a download is complete once its name is there; give it its last write
   const committed = fs.readFileSync(new URL('../../data/knock2.dat', import.meta.url));
-  if (saved.every((f) => fs.existsSync(f))) {
-    const dat = fs.readFileSync(saved[0]), txt = fs.readFileSync(saved[1], 'utf8');
+  const files = fs.existsSync(zip) ? storedEntries(fs.readFileSync(zip)) : {};
+  const dat = files['data/knock2.dat'], txt = files['assets/scenes/knock2.txt']?.toString('utf8');
+  if (dat && txt !== undefined) {
     check(dat.length === committed.length && !dat.equals(committed) && dat.readInt32LE(34) === committed.readInt32LE(34) + 10,
-      name('Ctrl+S downloads knock2.dat with the box moved'));
+      name('Ctrl+S offers knock2.zip, whose data/knock2.dat has the box moved'));
     check(txt.includes('\nbox 80 110 4 0 0 0 0 0 80 110 4 0\n') && txt.startsWith('# "knock"'),
-      name('and knock2.txt with the new line under the old comments'));
+      name('and whose knock2.txt has the new line under the old comments'));
+    check((await evaluate(fields)).startsWith('knock2*'), name('an offered download is not called saved'));
   } else {
-    check(false, name(`Ctrl+S downloads knock2.dat and knock2.txt (found: ${fs.readdirSync(b.downloads).join(', ') || 'nothing'})`));
+    check(false, name(`Ctrl+S offers knock2.zip with both files (found: ${fs.readdirSync(b.downloads).join(', ') || 'nothing'}; ` +
+      `in it: ${Object.keys(files).join(', ') || 'nothing'})`));
   }
   check(consoleErrors.length === 0, name(`no console errors in the editor${consoleErrors.length ? ': ' + consoleErrors.join(' | ') : ''}`));
   await close();
