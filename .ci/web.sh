@@ -8,7 +8,10 @@ export DEBIAN_FRONTEND=noninteractive
 echo "== web build"
 scripts/web.sh --build-only
 # The browser, and what the native reference frames below are built with.
-scripts/deps.sh --tests chromium firefox-esr xvfb nodejs npm
+# npm comes with some builds of Node.js, and on its own with Debian's.
+npm=()
+command -v npm >/dev/null || npm=(npm)
+scripts/deps.sh --tests chromium firefox-esr xvfb nodejs "${npm[@]}"
 
 # The native frames of the first three song positions, as PNG files (the
 # capture writes PNG frames when it finds no ffmpeg on the PATH).

@@ -28,8 +28,10 @@ apt_update_failure=""
 # with the registry's answer (without the mirror's address), and how many
 # more went the same way.
 apt_errors() {
-  grep -E '^(E|W|Err):' "$1" | grep -vE 'Download is performed unsandboxed|old ones used instead' |
-    sed -E 's/ \[IP: [^]]*\]//; s/^(E|W|Err): *//; s/  +/ /g' | awk 'NF' |
+  # A package that cannot be installed is named first, with what it lacks.
+  { grep -E '^ +[^ ]+ : (Pre)?Depends|^ +[^ ]+ : (Breaks|Conflicts)' "$1" | head -1
+    grep -E '^(E|W|Err):' "$1"; } | grep -vE 'Download is performed unsandboxed|old ones used instead' |
+    sed -E 's/ \[IP: [^]]*\]//; s/^(E|W|Err): *//; s/^ +//; s/  +/ /g' | awk 'NF' |
     awk 'NR == 1 { first = $0 } END { if (NR > 1) first = first " (and " NR - 1 " more)"; print first }'
 }
 
