@@ -1,4 +1,6 @@
-// The intro application: scene table, director and scene scripts.
+// The intro: the scene table read from the show's table, the schedule and the
+// scene switch (intro.cpp); its application hooks and the director are in
+// intro_show.cpp.
 #ifndef INTRO_H
 #define INTRO_H
 
