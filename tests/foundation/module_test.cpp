@@ -109,8 +109,12 @@ void start_tiny_song(const std::string &name, const std::vector<uint8_t> &bytes 
 }
 
 struct clock_steps : testing::Test {
-    void SetUp() override { xm_clock = fake_clock; }
+    void SetUp() override {
+        xm_clock = fake_clock;
+        xm_open_wait_ms = 1000;  // an output that opens at once takes over in the same frame
+    }
     void TearDown() override {
+        xm_open_wait_ms = 0;
         xm_clock = dbx_monotonic_ms;
         xm_outputs[0] = xm_pulse_output;
         xm_outputs[1] = xm_alsa_output;
@@ -155,7 +159,7 @@ TEST_F(clock_steps, SilentClockRidesOutJumpsOfAnHour) {
 struct fake_out {
     uint64_t played, queued, written, last_ms;
     int64_t device, capacity;
-    bool opens, knows_delay, broken, stalled;
+    bool opens, knows_delay, broken, stalled, fresh;
     int closes;
     uint64_t mixed_at_open, played_at_open;  // the first sample it was given, and how much it had played then
     uint64_t loud_after;  // the last frame written that was not silent, counted from the first
@@ -174,8 +178,7 @@ int fake_open(unsigned *rate) {
     *rate = 48000;
     out.last_ms = fake_now;
     out.queued = 0;
-    out.mixed_at_open = xm_mixed;
-    out.played_at_open = out.played;
+    out.fresh = true;
     return out.opens && !out.broken ? 0 : -1;
 }
 uint32_t fake_room(void) {
@@ -188,6 +191,11 @@ uint32_t fake_room(void) {
     return static_cast<uint32_t>(out.capacity - static_cast<int64_t>(out.queued));
 }
 void fake_write(const int16_t *pcm, uint32_t frames) {
+    if (out.fresh) {
+        out.mixed_at_open = xm_mixed - frames;
+        out.played_at_open = out.played;
+        out.fresh = false;
+    }
     for (uint32_t i = 0; i < 2 * frames; i++)
         if (pcm[i] != 0) out.loud_after = out.written + i / 2;
     out.queued += frames;
