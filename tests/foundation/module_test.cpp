@@ -2,11 +2,13 @@
 // clock must follow the module's own tempo.
 #include "drawboxlib/drawboxlib.h"
 #include "playxm.h"
+#include "pulse_server.h"
 #include "sound/xmout.h"
 #include "xmwriter.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -594,6 +596,61 @@ TEST_F(clock_steps, WithoutAUsableModuleTheShowKeepsTheSongsPaceAndEnds) {
         EXPECT_EQ(xm_song_ends, 1);
     }
     xm_nominal_positions = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// A real PulseAudio server stopped with SIGSTOP while the song plays through
+// it: the output is lost after the stall limit, the retries (PulseAudio's
+// own, and ALSA's default device going through the server, which hangs in
+// it) never hold up a pass, and once the server goes on the sound comes back.
+TEST(StoppedServer, ThePictureNeverWaitsForIt) {
+    struct {
+        const char *how;
+        const xm_output *retried;  // tried after PulseAudio
+    } cases[] = {{"PulseAudio", nullptr}, {"PulseAudio, then ALSA's default device", xm_alsa_output}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        if (!xm_pulse_output) GTEST_SKIP() << "this build has no PulseAudio output";
+        pulse_server server;
+        if (!server.start()) GTEST_SKIP() << "no pulseaudio program to start a server with";
+        start_tiny_song("stopped.xm", tiny_module_bytes(40));
+        xm_outputs[0] = xm_pulse_output;
+        xm_outputs[1] = c.retried;
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(playxm(), 0);
+        ASSERT_EQ(xm_live, xm_pulse_output);
+        uint64_t longest_pass = 0;
+        auto run = [&](uint64_t ms) {
+            const uint64_t until = dbx_monotonic_ms() + ms;
+            while (dbx_monotonic_ms() < until) {
+                const uint64_t before = dbx_monotonic_ms();
+                xmupdate();
+                if (dbx_frame_shown) dbx_frame_shown();
+                longest_pass = std::max(longest_pass, dbx_monotonic_ms() - before);
+                usleep(16000);
+            }
+        };
+        run(500);
+        server.signal(SIGSTOP);
+        const int64_t at_stop = xm_clock_sample;
+        run(XM_OUTPUT_STALL_MS + XM_OUTPUT_RETRY_MS + 1500);  // lost, then a retry hangs in the server
+        EXPECT_EQ(xm_live, nullptr);
+        EXPECT_LT(longest_pass, 100u);
+        // The picture kept moving all along, in time.
+        EXPECT_GT(xm_clock_sample - at_stop, static_cast<int64_t>(XM_OUTPUT_STALL_MS + XM_OUTPUT_RETRY_MS) * 48);
+        server.signal(SIGCONT);
+        const uint64_t until = dbx_monotonic_ms() + 2 * XM_OUTPUT_RETRY_MS + 3000;
+        while (!xm_live && dbx_monotonic_ms() < until) run(100);
+        EXPECT_EQ(xm_live, xm_pulse_output);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("The sound is back."), std::string::npos) << said;
+        xm_reset();
+    }
+    xm_outputs[0] = xm_pulse_output;
+    xm_outputs[1] = xm_alsa_output;
 }
 
 }  // namespace
