@@ -3,6 +3,8 @@
 // tick clock must not notice. This program stands in for the C library's
 // clocks, so the engine's own time source is what is tested.
 #include "drawboxlib/drawboxlib.h"
+#include "pulse_server.h"
+#include "sound/xmout.h"
 
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -16,12 +18,19 @@ namespace {
 bool faking;
 int64_t mono_ms;          // the machine's monotonic time
 int64_t wall_offset_ms;   // the wall clock, less the monotonic one
+bool stepping_wall;       // only the wall clock is the test's: the real one, moved by wall_step_ms
+int64_t wall_step_ms;
 timespec at_ms(int64_t ms) { return timespec{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000}; }
 }  // namespace
 
 extern "C" int clock_gettime(clockid_t id, struct timespec *ts) {
-    if (!faking) return static_cast<int>(syscall(SYS_clock_gettime, id, ts));
     const bool wall = id == CLOCK_REALTIME || id == CLOCK_REALTIME_COARSE || id == CLOCK_TAI;
+    if (stepping_wall && wall) {
+        const int result = static_cast<int>(syscall(SYS_clock_gettime, id, ts));
+        ts->tv_sec += static_cast<time_t>(wall_step_ms / 1000);
+        return result;
+    }
+    if (!faking) return static_cast<int>(syscall(SYS_clock_gettime, id, ts));
     *ts = at_ms(mono_ms + (wall ? wall_offset_ms : 0));
     return 0;
 }
@@ -60,6 +69,52 @@ TEST(TickClockOnASteppingMachine, WallClockStepsChangeNothing) {
         }
         faking = false;
         EXPECT_NEAR(updates, 400, 1);
+    }
+}
+
+// A song playing through a real PulseAudio server while the wall clock is
+// stepped by an hour or a day, back or forth: the sample heard moves on by
+// the time passed, give or take less than a frame.
+TEST(PulseTimingOnASteppingMachine, WallClockStepsLeaveTheHeardSampleAlone) {
+    if (!xm_pulse_output) GTEST_SKIP() << "this build has no PulseAudio output";
+    pulse_server server;
+    if (!server.start()) GTEST_SKIP() << "no pulseaudio program to start a server with";
+    const int64_t hour = 3600 * 1000, day = 24 * hour, frame = 16 * 48;
+    static int16_t silence[4096 * 2];
+    for (int64_t step : {-hour, hour, -day, day}) {
+        SCOPED_TRACE(step);
+        unsigned rate = 48000;
+        ASSERT_EQ(xm_pulse_output->open(&rate), 0);
+        int64_t written = 0;
+        auto play = [&](int64_t ms) {
+            for (const uint64_t until = dbx_monotonic_ms() + static_cast<uint64_t>(ms); dbx_monotonic_ms() < until;) {
+                uint32_t room = xm_pulse_output->room();
+                room = room < 4096 ? room : 4096;
+                xm_pulse_output->write(silence, room);
+                written += room;
+                usleep(10000);
+            }
+        };
+        auto heard = [&] {
+            const int64_t delay = xm_pulse_output->delay();
+            EXPECT_GE(delay, 0);
+            return written - delay;
+        };
+        play(800);
+        stepping_wall = true;
+        wall_step_ms = 0;
+        const int64_t before = heard();
+        const uint64_t before_ms = dbx_monotonic_ms();
+        wall_step_ms = step;
+        const int64_t at_once = heard();
+        EXPECT_NEAR(static_cast<double>(at_once - before), static_cast<double>(dbx_monotonic_ms() - before_ms) * 48,
+                    frame);
+        play(200);
+        const int64_t later = heard();
+        EXPECT_NEAR(static_cast<double>(later - before), static_cast<double>(dbx_monotonic_ms() - before_ms) * 48,
+                    frame);
+        stepping_wall = false;
+        xm_pulse_output->close();
     }
 }
 
