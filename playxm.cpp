@@ -424,18 +424,18 @@ int playxm(void) {
     const bool offline = xm_advance != nullptr;
     if (!offline) {
         // Mixed here, the sound is 16-bit stereo at one rate for the whole
-        // run, so an output that opens later can take over. The outputs are
-        // opened while the song loads; the first frame waits for them
-        // XM_OUTPUT_OPEN_WAIT_MS at most, and one that opens later takes over.
+        // run, so an output that opens later can take over.
         md_mixfreq = 48000;
         md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS) & ~DMODE_FLOAT);
-        start_opening();
     }
     if (init_nosound()) return -1;
     const char *kind;
     bool empty;
     module = load_song(&kind, &empty);
-    if (!offline) {
+    if (!offline && module) {
+        // The first frame waits XM_OUTPUT_OPEN_WAIT_MS at most for an
+        // output; one that opens later takes over then.
+        start_opening();
         bool running;
         xm_live = take_opened(XM_OUTPUT_OPEN_WAIT_MS, &running);
         if (xm_live) {
@@ -455,9 +455,6 @@ int playxm(void) {
         xm_mode = offline ? XM_OFFLINE : xm_live ? XM_LIVE : XM_SILENT;
     } else {
         // The scenes follow the song's nominal pace on the silent clock.
-        if (xm_live) xm_live->close();
-        xm_live = nullptr;
-        dbx_frame_shown = nullptr;
         const dbx_path path = dbx_data_file(xm_filename);
         if (kind)
             fprintf(stderr, "Cannot load the music module \"%s\" (it is %s, not a regular file); the scenes follow "

@@ -14,10 +14,12 @@ static pa_stream *stream;
 static pa_operation *timing;  // the request for fresh timing, while it runs
 static unsigned stream_rate;
 static uint64_t written;  // frames handed to the server
-// When the last timing report arrived, in microseconds on the monotonic
-// clock (0: none yet). The report's own stamp is on the wall clock, which
-// NTP or a user may step by hours while the show runs.
-static int64_t report_us;
+// When the last timing report was asked for, in microseconds on the
+// monotonic clock (0: none yet): a local server answers at once, and the
+// answer is only seen at the next frame, so the asking is the closer moment.
+// The report's own stamp is on the wall clock, which NTP or a user may step
+// by hours while the show runs.
+static int64_t report_us, asked_us;
 
 static int64_t monotonic_us(void) {
     struct timespec now;
@@ -26,13 +28,14 @@ static int64_t monotonic_us(void) {
 }
 
 static void report_arrived(pa_stream *, int success, void *) {
-    if (success) report_us = monotonic_us();
+    if (success) report_us = asked_us;
 }
 
 // Asks the server where playback is; the answer comes with a later
 // iteration of the main loop.
 static void ask_for_timing(void) {
     if (timing) pa_operation_unref(timing);
+    asked_us = monotonic_us();
     timing = pa_stream_update_timing_info(stream, report_arrived, nullptr);
 }
 
@@ -133,7 +136,7 @@ static void pulse_write(const int16_t *pcm, uint32_t frames) {
 
 // Heard now: what the device had taken from the stream when the server last
 // reported, less what the device still held then, plus the time since the
-// report arrived, on the monotonic clock. The report is at most a
+// report was asked for, on the monotonic clock. The report is at most a
 // frame or two old; one that seems older than the output's whole queue (the
 // server stopped answering) counts as that old at most.
 static int64_t pulse_delay(void) {

@@ -6,6 +6,7 @@
 #include "pulse_server.h"
 #include "sound/xmout.h"
 
+#include <dlfcn.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -13,6 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+
+#if __has_include(<pulse/pulseaudio.h>)
+#include <pulse/pulseaudio.h>
+#define HAVE_PULSE 1
+#endif
 
 namespace {
 bool faking;
@@ -48,6 +54,24 @@ extern "C" time_t time(time_t *t) {
     return ts.tv_sec;
 }
 
+#ifdef HAVE_PULSE
+// The server's last report on a playing stream, as the test makes it: a
+// null sink rarely reports its stream as playing, which is when the time
+// since the report counts.
+namespace {
+bool faking_report;
+pa_timing_info report;
+}  // namespace
+extern "C" const pa_timing_info *pa_stream_get_timing_info(pa_stream *s) {
+    using real_t = const pa_timing_info *(*)(pa_stream *);
+    static const real_t real = reinterpret_cast<real_t>(dlsym(RTLD_NEXT, "pa_stream_get_timing_info"));
+    if (faking_report) return &report;
+    const pa_timing_info *t = real(s);
+    if (t) report = *t;  // the latest real one, for the test to start from
+    return t;
+}
+#endif
+
 namespace {
 
 // Ten seconds of 5 ms passes with the wall clock stepped by an hour or a
@@ -72,7 +96,8 @@ TEST(TickClockOnASteppingMachine, WallClockStepsChangeNothing) {
     }
 }
 
-// A song playing through a real PulseAudio server while the wall clock is
+#ifdef HAVE_PULSE
+// A stream playing through a real PulseAudio server while the wall clock is
 // stepped by an hour or a day, back or forth: the sample heard moves on by
 // the time passed, give or take less than a frame.
 TEST(PulseTimingOnASteppingMachine, WallClockStepsLeaveTheHeardSampleAlone) {
@@ -86,36 +111,32 @@ TEST(PulseTimingOnASteppingMachine, WallClockStepsLeaveTheHeardSampleAlone) {
         unsigned rate = 48000;
         ASSERT_EQ(xm_pulse_output->open(&rate), 0);
         int64_t written = 0;
-        auto play = [&](int64_t ms) {
-            for (const uint64_t until = dbx_monotonic_ms() + static_cast<uint64_t>(ms); dbx_monotonic_ms() < until;) {
-                uint32_t room = xm_pulse_output->room();
-                room = room < 4096 ? room : 4096;
-                xm_pulse_output->write(silence, room);
-                written += room;
-                usleep(10000);
+        for (int pass = 0; pass < 30; pass++) {
+            for (uint32_t room = xm_pulse_output->room(); room > 0;) {
+                const uint32_t n = room < 4096 ? room : 4096;
+                xm_pulse_output->write(silence, n);
+                written += n;
+                room -= n;
             }
-        };
-        auto heard = [&] {
-            const int64_t delay = xm_pulse_output->delay();
-            EXPECT_GE(delay, 0);
-            return written - delay;
-        };
-        play(800);
-        stepping_wall = true;
+            usleep(10000);
+        }
+        // The last report, as of now on both clocks, on a playing stream.
+        ASSERT_GE(xm_pulse_output->delay(), 0);
+        report.playing = 1;
+        pa_gettimeofday(&report.timestamp);
+        faking_report = stepping_wall = true;
         wall_step_ms = 0;
-        const int64_t before = heard();
+        const int64_t before = written - xm_pulse_output->delay();
         const uint64_t before_ms = dbx_monotonic_ms();
         wall_step_ms = step;
-        const int64_t at_once = heard();
-        EXPECT_NEAR(static_cast<double>(at_once - before), static_cast<double>(dbx_monotonic_ms() - before_ms) * 48,
+        usleep(20000);
+        const int64_t after = written - xm_pulse_output->delay();
+        EXPECT_NEAR(static_cast<double>(after - before), static_cast<double>(dbx_monotonic_ms() - before_ms) * 48,
                     frame);
-        play(200);
-        const int64_t later = heard();
-        EXPECT_NEAR(static_cast<double>(later - before), static_cast<double>(dbx_monotonic_ms() - before_ms) * 48,
-                    frame);
-        stepping_wall = false;
+        faking_report = stepping_wall = false;
         xm_pulse_output->close();
     }
 }
+#endif
 
 }  // namespace
