@@ -18,12 +18,12 @@ int xmupdate(void);
 // outputs tried (xm_outputs), xm_clock and xm_filename are left alone.
 void xm_reset(void);
 
-// What the song clock runs on. Before the start and without a song, the
-// fallback clock (XM_NONE); live, the sample an output says is being heard
-// (XM_LIVE); without an output, the silent clock: the player is advanced by
-// mixing into a scratch buffer as time passes, so the clock keeps the song's
-// own timing (XM_SILENT); offline, the renderer's xm_advance each frame
-// (XM_OFFLINE). An output that fails turns live into silent, and one that
+// What the song clock runs on. Before the start, nothing; without a usable
+// song, the silent clock at the song's nominal pace (XM_NONE); live, the
+// sample an output says is being heard (XM_LIVE); without an output, the
+// silent clock: the player is advanced by mixing into a scratch buffer as
+// time passes, so the clock keeps the song's own timing (XM_SILENT);
+// offline, the renderer's xm_advance each frame (XM_OFFLINE). An output that fails turns live into silent, and one that
 // opens later turns silent into live.
 enum xm_mode_t { XM_NONE, XM_LIVE, XM_SILENT, XM_OFFLINE };
 extern xm_mode_t xm_mode;
