@@ -155,9 +155,15 @@ static int64_t pulse_delay(void) {
     return delay < 0 ? 0 : delay;
 }
 
-// The server went away (killed, restarted) or dropped the stream.
+// The server went away (killed, restarted) or dropped the stream, or has
+// left a question about the timing unanswered for the stall limit (stopped
+// with SIGSTOP, hung). room() has just handed over every answer that came,
+// so a show that was itself stopped for a while does not count.
 static int pulse_failed(void) {
     if (!context || !stream) return 1;
+    if (timing && pa_operation_get_state(timing) == PA_OPERATION_RUNNING &&
+        monotonic_us() - asked_us > int64_t{XM_OUTPUT_STALL_MS} * 1000)
+        return 1;
     return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
 }
 
