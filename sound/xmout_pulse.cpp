@@ -21,6 +21,11 @@ static uint64_t written;  // frames handed to the server
 // by hours while the show runs.
 static int64_t report_us, asked_us;
 
+static void run_pending(void) {
+    while (pa_mainloop_iterate(loop, 0, nullptr) > 0) {
+    }
+}
+
 static int64_t monotonic_us(void) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -31,17 +36,14 @@ static void report_arrived(pa_stream *, int success, void *) {
     if (success) report_us = asked_us;
 }
 
-// Asks the server where playback is; the answer comes with a later
-// iteration of the main loop.
+// Asks the server where playback is, sending the question at once (the
+// main loop would send it only at the next frame); the answer comes with a
+// later iteration of the main loop.
 static void ask_for_timing(void) {
     if (timing) pa_operation_unref(timing);
     asked_us = monotonic_us();
     timing = pa_stream_update_timing_info(stream, report_arrived, nullptr);
-}
-
-static void run_pending(void) {
-    while (pa_mainloop_iterate(loop, 0, nullptr) > 0) {
-    }
+    run_pending();
 }
 
 static void close_all(void) {

@@ -40,7 +40,7 @@ TEST(LiveEnd, TheProgramEndsWithItsSongOrLoops) {
     const struct {
         const char *loop;
         bool ends;
-    } cases[] = {{nullptr, true}, {"0", true}, {"1", false}};
+    } cases[] = {{nullptr, true}, {"0", true}, {"1", false}, {" 1", false}, {"", true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.loop ? c.loop : "unset");
         scratch_dir dir;
@@ -66,6 +66,9 @@ TEST(LiveEnd, TheProgramEndsWithItsSongOrLoops) {
         unsetenv("DBX_LOOP");
         if (c.ends) {
             EXPECT_EQ(r.status, 0) << r.err;
+            if (c.loop && !*c.loop) {
+                EXPECT_NE(r.err.find("DBX_LOOP=: not a whole number; the setting is ignored"), std::string::npos) << r.err;
+            }
         } else {
             EXPECT_TRUE(alive_after_laps);
         }
