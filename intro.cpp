@@ -1,5 +1,6 @@
-// The intro: the scene table, the schedule, the scene switch and the sixteen
-// scene scripts. Its application hooks are in intro_show.cpp.
+// The intro: the show's table (assets/show.txt) with the generic create and
+// update functions that run its rows, the schedule and the scene switch. Its
+// application hooks are in intro_show.cpp.
 #include "intro.h"
 
 #include "boxart.h"
@@ -10,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <cerrno>
 #include <cstring>
+
+#include <sys/stat.h>
 
 int currentscene = -1;
 int lasttrack = -2;
@@ -36,186 +40,233 @@ void evolve(void) {
     }
 }
 
-// ---------------------------------------------------------------- scene scripts
+// ---------------------------------------------------------------- the show's rows
 
-static void black_create(void) { bg = 0; }
-static void black_update(void) {}
+scene_t scenes[SCENE_MAX];
+show_scene_t show[SCENE_MAX];
+int scene_count;
+schedule_table schedule;
 
-static void fade_create(void) { boxart_loadfile("data/hello2.dat"); }
-static void fade_update(void) {
-    bg = 75;
-    ev_first = 11;
-    ev_max = static_cast<int>(dbx_drawboxes);
-    ev_pace = 4;
-    spinboxes();
-    evolve();
-}
+static int creating = -1;  // the row whose create function runs
 
-static void hello_create(void) {
-    bg = 0;
-    ev_first = 10;
-    boxart_loadfile("data/test2.dat");
-    ev_max = static_cast<int>(dbx_drawboxes);
-    ev_pace = 4;
-}
-static void hello_update(void) {
-    evolve();
-    spinboxes();
+static int end_value(const show_end &e, int count, int keep) {
+    switch (e.kind) {
+    case SHOW_NUMBER: return e.value;
+    case SHOW_COUNT_MINUS: return count - e.value;
+    case SHOW_KEEP: break;
+    }
+    return keep;
 }
 
-static void zuzu_create(void) {
-    bg = 0;
-    boxart_loadfile("data/zuzu2.dat");
-    evolve();
-    spinboxes();
-}
-static void zuzu_update(void) {
-    evolve();
-    spinboxes();
+// The reveal a row sets, with `count` boxes in the pool.
+static void show_settings(const show_scene_t &row, int count) {
+    ev_max = end_value(row.last, count, ev_max);
+    ev_first = end_value(row.first, count, ev_first);
+    if (row.pace >= 0) ev_pace = row.pace;
 }
 
-static void knock_create(void) {
-    bg = 100;
-    boxart_loadfile("data/knock2.dat");
-}
-static void knock_update(void) { evolve(); }
-
-static void beat1_create(void) {
-    bg = 0;
-    ev_first = static_cast<int>(dbx_drawboxes);
-    boxart_loadfile("data/invit.dat");
-    ev_max = static_cast<int>(dbx_drawboxes);
-    ev_beat1 = static_cast<int>(beatnow());
-    ev_pace = 2;
-    evolve();
-}
-static void beat1_update(void) {
-    evolve();
-    spinboxes();
+static void show_run(const show_steps &steps) {
+    for (int i = 0; i < steps.count; i++) {
+        if (steps.step[i] == SHOW_REVEAL) evolve();
+        else spinboxes();
+    }
 }
 
-static void beat2_create(void) {
-    bg = 0;
-    ev_first = 3;
-    boxart_loadfile("data/inmossby.dat");
-    ev_max = static_cast<int>(dbx_drawboxes);
-    ev_pace = 2;
-    evolve();
-}
-static void beat2_update(void) {
-    spinboxes();
-    evolve();
-}
-
-static void beat3_create(void) {
-    bg = 0;
-    ev_first = 5;
-    boxart_loadfile("data/greets.dat");
-    ev_max = static_cast<int>(dbx_drawboxes);
-    ev_pace = 2;
-    evolve();
-}
-static void beat3_update(void) {
-    evolve();
-    spinboxes();
+// A scene's create function: its grey, its file, its reveal, then the steps
+// it runs on entering.
+static void show_create(void) {
+    if (creating < 0 || creating >= scene_count) return;
+    const show_scene_t &row = show[creating];
+    if (!row.on_tick && row.bg >= 0) bg = static_cast<unsigned char>(row.bg);
+    if (row.file[0]) {
+        char path[SHOW_FILE_MAX + 16];
+        snprintf(path, sizeof path, "data/%s.dat", row.file);
+        boxart_loadfile(path);
+    }
+    if (!row.on_tick) show_settings(row, static_cast<int>(dbx_drawboxes));
+    if (row.anchor) ev_beat1 = static_cast<int>(beatnow());
+    show_run(row.enter);
 }
 
-static void lead1_create(void) {
-    bg = 0;
-    ev_first = 5;
-    boxart_loadfile("data/cratery.dat");
-    ev_max = static_cast<int>(dbx_drawboxes);
-    ev_pace = 2;
-    evolve();
-}
-static void lead1_update(void) {
-    spinboxes();
-    evolve();
-}
-
-static void lead2_create(void) {
-    bg = 0;
-    ev_first = static_cast<int>(dbx_drawboxes);
-    boxart_loadfile("data/ending.dat");
-    ev_max = static_cast<int>(dbx_drawboxes);
-    ev_pace = 1;
-    evolve();
-}
-static void lead2_update(void) {
-    evolve();
-    spinboxes();
+// A scene's update function: its grey and reveal again where the row sets
+// them on every tick, then its steps.
+static void show_update(void) {
+    if (currentscene < 0 || currentscene >= scene_count) return;
+    const show_scene_t &row = show[currentscene];
+    if (row.on_tick) {
+        if (row.bg >= 0) bg = static_cast<unsigned char>(row.bg);
+        show_settings(row, static_cast<int>(dbx_drawboxes));
+    }
+    show_run(row.tick);
 }
 
-static void heart_create(void) {
-    bg = 0;
-    boxart_loadfile("data/greettext.dat");
-}
-static void heart_update(void) {
-    evolve();
-    spinboxes();
-}
+// ---------------------------------------------------------------- reading the table
 
-static void cred1_create(void) {
-    bg = 0;
-    boxart_loadfile("data/greets.dat");
-}
-static void cred1_update(void) { spinboxes(); }
+namespace {
 
-static void cred2_create(void) {
-    bg = 0;
-    boxart_loadfile("data/hellothere.dat");
-    ev_max = static_cast<int>(dbx_drawboxes);
-    ev_first = static_cast<int>(dbx_drawboxes) - 10;
-}
-static void cred2_update(void) { evolve(); }
+constexpr int show_columns = 11;
 
-static void cred3_create(void) {
-    bg = 255;
-    boxart_loadfile("data/faces.dat");
-}
-static void cred3_update(void) {
-    spinboxes();
-    evolve();
-}
-
-static void hal1_create(void) {
-    bg = 255;
-    boxart_loadfile("data/fennickinvitro.dat");
-}
-static void hal1_update(void) { spinboxes(); }
-
-static void hal2_create(void) {
-    bg = 0;
-    boxart_loadfile("data/tolmen.dat");
-}
-static void hal2_update(void) { spinboxes(); }
-
-// ---------------------------------------------------------------- director
-
-const scene_t scenes[SCENE_COUNT] = {
-    {"black", black_create, black_update, nullptr},
-    {"fade", fade_create, fade_update, nullptr},
-    {"hello", hello_create, hello_update, nullptr},
-    {"zuzu", zuzu_create, zuzu_update, nullptr},
-    {"knock", knock_create, knock_update, nullptr},
-    {"beat1", beat1_create, beat1_update, nullptr},
-    {"beat2", beat2_create, beat2_update, nullptr},
-    {"beat3", beat3_create, beat3_update, nullptr},
-    {"lead1", lead1_create, lead1_update, nullptr},
-    {"lead2", lead2_create, lead2_update, nullptr},
-    {"heart", heart_create, heart_update, nullptr},
-    {"cred1", cred1_create, cred1_update, nullptr},
-    {"cred2", cred2_create, cred2_update, nullptr},
-    {"cred3", cred3_create, cred3_update, nullptr},
-    {"hal1", hal1_create, hal1_update, nullptr},
-    {"hal2", hal2_create, hal2_update, nullptr},
+// The show being read, made current only once all of it is good.
+struct show_draft {
+    scene_t scenes[SCENE_MAX];
+    show_scene_t show[SCENE_MAX];
+    int count;
+    int at[SCHEDULE_MAX], at_scene[SCHEDULE_MAX], at_count;
 };
+show_draft draft;
 
-const schedule_row schedule[SCHEDULE_ROWS] = {
-    {1, "fade"},   {2, "zuzu"},   {5, "knock"},  {6, "beat1"},  {7, "beat2"},
-    {8, "beat3"},  {9, "lead2"},  {11, "heart"}, {12, "cred1"}, {13, "cred3"},
-    {14, "cred2"}, {15, "lead1"}, {16, "beat2"}, {17, "hal1"},  {20, "hal2"},
-};
+bool parse_int(const char *s, int lo, int hi, int &out) {
+    if (*s < '0' || *s > '9') return false;
+    long v = 0;
+    for (; *s; s++) {
+        if (*s < '0' || *s > '9') return false;
+        v = v * 10 + (*s - '0');
+        if (v > hi) return false;
+    }
+    if (v < lo) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool parse_end(const char *s, show_end &e) {
+    if (!strcmp(s, "-")) {
+        e = {SHOW_KEEP, 0};
+        return true;
+    }
+    if (!strcmp(s, "N")) {
+        e = {SHOW_COUNT_MINUS, 0};
+        return true;
+    }
+    if (s[0] == 'N' && s[1] == '-') {
+        e.kind = SHOW_COUNT_MINUS;
+        return parse_int(s + 2, 1, DBX_MAX_DRAWBOXES, e.value);
+    }
+    e.kind = SHOW_NUMBER;
+    return parse_int(s, 0, DBX_MAX_DRAWBOXES, e.value);
+}
+
+// A list with commas between its words, no empty word.
+bool list_ok(const char *s) { return *s != ',' && s[strlen(s) - 1] != ',' && !strstr(s, ",,"); }
+
+bool parse_steps(char *s, show_steps &steps) {
+    steps.count = 0;
+    if (!strcmp(s, "-")) return true;
+    if (!list_ok(s)) return false;
+    for (char *word = strtok(s, ","); word; word = strtok(nullptr, ",")) {
+        if (steps.count == SHOW_STEPS_MAX) return false;
+        if (!strcmp(word, "reveal")) steps.step[steps.count++] = SHOW_REVEAL;
+        else if (!strcmp(word, "animate")) steps.step[steps.count++] = SHOW_ANIMATE;
+        else return false;
+    }
+    return steps.count > 0;
+}
+
+bool file_name_ok(const char *s) {
+    if (!*s || strlen(s) >= SHOW_FILE_MAX) return false;
+    for (; *s; s++)
+        if (!((*s >= 'a' && *s <= 'z') || (*s >= 'A' && *s <= 'Z') || (*s >= '0' && *s <= '9') || *s == '_' ||
+              *s == '-' || *s == '.'))
+            return false;
+    return true;
+}
+
+// One row's words into the draft; the reason when they do not make a row.
+const char *parse_row(char **word) {
+    if (draft.count == SCENE_MAX) return "more scenes than the intro holds (64)";
+    scene_t &sc = draft.scenes[draft.count];
+    show_scene_t &row = draft.show[draft.count];
+    if (strlen(word[0]) >= sizeof sc.name) return "a scene name has 1 to 19 characters";
+    for (int i = 0; i < draft.count; i++)
+        if (!strcmp(draft.scenes[i].name, word[0])) return "the scene's name is taken by an earlier row";
+    memset(&sc, 0, sizeof sc);
+    strncpy(sc.name, word[0], sizeof sc.name - 1);
+    sc.f_create = show_create;
+    sc.f_update = show_update;
+    if (strcmp(word[1], "-") != 0) {
+        if (!list_ok(word[1])) return "\"at\" wants song positions 0 to 255 with commas, or -";
+        for (char *p = strtok(word[1], ","); p; p = strtok(nullptr, ",")) {
+            int position;
+            if (!parse_int(p, 0, 255, position)) return "\"at\" wants song positions 0 to 255 with commas, or -";
+            for (int i = 0; i < draft.at_count; i++)
+                if (draft.at[i] == position) return "a song position is taken by an earlier row";
+            if (draft.at_count == SCHEDULE_MAX) return "more song positions than the schedule holds (128)";
+            draft.at[draft.at_count] = position;
+            draft.at_scene[draft.at_count++] = draft.count;
+        }
+    }
+    memset(&row, 0, sizeof row);
+    if (strcmp(word[2], "-") != 0) {
+        if (!file_name_ok(word[2])) return "\"file\" wants a name of 1 to 31 letters, digits, '_', '-' or '.', or -";
+        strcpy(row.file, word[2]);
+    }
+    row.bg = -1;
+    if (strcmp(word[3], "-") != 0 && !parse_int(word[3], 0, 255, row.bg)) return "\"bg\" wants 0 to 255, or -";
+    if (!parse_end(word[4], row.first)) return "\"first\" wants a box number, N-K or -";
+    if (!parse_end(word[5], row.last)) return "\"last\" wants N, a box number, N-K or -";
+    row.pace = -1;
+    if (strcmp(word[6], "-") != 0 && !parse_int(word[6], 1, 1 << 20, row.pace)) return "\"pace\" wants 1 or more, or -";
+    if (!strcmp(word[7], "now")) row.anchor = true;
+    else if (strcmp(word[7], "-") != 0) return "\"beat\" wants now or -";
+    if (!strcmp(word[8], "tick")) row.on_tick = true;
+    else if (strcmp(word[8], "enter") != 0) return "\"set\" wants enter or tick";
+    if (!parse_steps(word[9], row.enter)) return "\"enter\" wants reveal, animate, both with a comma, or -";
+    if (!parse_steps(word[10], row.tick)) return "\"tick\" wants reveal, animate, both with a comma, or -";
+    draft.count++;
+    return nullptr;
+}
+
+}  // namespace
+
+bool intro_show_parse(const char *text, char *err, size_t errsize) {
+    draft.count = 0;
+    draft.at_count = 0;
+    char line[512];
+    int number = 0;
+    for (const char *at = text; *at;) {
+        const char *end = strchr(at, '\n');
+        const size_t length = end ? static_cast<size_t>(end - at) : strlen(at);
+        number++;
+        if (length >= sizeof line) {
+            snprintf(err, errsize, "line %d: longer than %d characters", number, static_cast<int>(sizeof line) - 1);
+            return false;
+        }
+        memcpy(line, at, length);
+        line[length] = 0;
+        at += length + (end ? 1 : 0);
+        char *word[show_columns + 1];
+        int words = 0;
+        for (char *w = strtok(line, " \t\r"); w && words <= show_columns; w = strtok(nullptr, " \t\r")) word[words++] = w;
+        if (words == 0 || word[0][0] == '#') continue;
+        if (words != show_columns) {
+            snprintf(err, errsize, "line %d: a row has %d columns, this one %s%d", number, show_columns,
+                     words > show_columns ? "more than " : "", words > show_columns ? show_columns : words);
+            return false;
+        }
+        // strtok is done with the line: each column is a string of its own.
+        if (const char *why = parse_row(word)) {
+            snprintf(err, errsize, "line %d: %s", number, why);
+            return false;
+        }
+    }
+    bool start = false;
+    for (int i = 0; i < draft.at_count; i++) start = start || draft.at[i] == 0;
+    if (!start) {
+        snprintf(err, errsize, "no scene at song position 0, where the song starts");
+        return false;
+    }
+    memcpy(scenes, draft.scenes, sizeof scenes);
+    memcpy(show, draft.show, sizeof show);
+    scene_count = draft.count;
+    // By position. Position 0 is the director's start-up branch, not a row.
+    schedule.count = 0;
+    for (int p = 0; p <= 255; p++)
+        for (int i = 0; i < draft.at_count; i++) {
+            if (draft.at[i] != p) continue;
+            if (p == 0) schedule.start = scenes[draft.at_scene[i]].name;
+            else schedule.row[schedule.count++] = {p, scenes[draft.at_scene[i]].name};
+        }
+    return true;
+}
 
 void extrareset(void) { memset(extra, 0, sizeof extra); }
 
@@ -240,16 +291,18 @@ void intro_reset(void) {
 }
 
 const char *intro_scene_name(void) {
-    return currentscene >= 0 && currentscene < SCENE_COUNT ? scenes[currentscene].name : "";
+    return currentscene >= 0 && currentscene < scene_count ? scenes[currentscene].name : "";
 }
 
 void switchscene(const char *name) {
     dbx_drawboxes = 0;
     extrareset();
-    for (int i = 0; i < SCENE_COUNT; i++) {
+    for (int i = 0; i < scene_count; i++) {
         if (strncmp(scenes[i].name, name, sizeof scenes[i].name) != 0) continue;
         if (currentscene >= 0 && scenes[currentscene].f_destroy) scenes[currentscene].f_destroy();
+        creating = i;
         if (scenes[i].f_create && !skip_scene_create) scenes[i].f_create();
+        creating = -1;
         skip_scene_create = 0;
         currentscene = i;
     }
@@ -261,11 +314,56 @@ void intro_play_again(void) {
 }
 
 int intro_scene_position(const char *name) {
-    if (!strcmp(name, "hello")) return 0;
+    if (schedule.start && !strcmp(name, schedule.start)) return 0;
     for (const schedule_row &row : schedule)
         if (!strcmp(row.scene, name)) return row.position;
     return -1;
 }
+
+int intro_scene_of_file(const char *file) {
+    int found = -1, first = -1;
+    for (int i = 0; i < scene_count; i++) {
+        if (strcmp(show[i].file, file) != 0) continue;
+        const int position = intro_scene_position(scenes[i].name);
+        if (position < 0 || (found >= 0 && position >= first)) continue;
+        found = i;
+        first = position;
+    }
+    return found;
+}
+
+bool intro_show_read(const char *path, FILE *out) {
+    static char text[65536];
+    const char *kind = nullptr;
+    FILE *f = dbx_open_regular(path, &kind);
+    if (!f) {
+        if (kind) fprintf(out, "%s is %s, not a regular file\n", path, kind);
+        else fprintf(out, "%s: %s\n", path, strerror(errno));
+        return false;
+    }
+    const size_t got = fread(text, 1, sizeof text, f);
+    const bool failed = ferror(f) != 0;
+    fclose(f);
+    char err[200];
+    if (failed || got == sizeof text) {
+        fprintf(out, "%s: %s\n", path, failed ? "cannot be read" : "longer than 64 KB");
+        return false;
+    }
+    text[got] = 0;
+    if (!intro_show_parse(text, err, sizeof err)) {
+        fprintf(out, "%s: %s\n", path, err);
+        return false;
+    }
+    return true;
+}
+
+// The compiled show is the show until the data folder gives another.
+[[maybe_unused]] static const bool compiled_show = [] {
+    char err[200];
+    if (intro_show_parse(intro_show_text, err, sizeof err)) return true;
+    fprintf(stderr, "The show compiled in is not a show: %s\n", err);
+    return false;
+}();
 
 void intro_open(void) {
     dbx_fixed_width = 640;
@@ -282,6 +380,16 @@ void intro_open(void) {
         exit(1);
     }
     dbx_frame[0].frameset = static_cast<uint32_t>(set);
+    intro_show_load();
+}
+
+void intro_show_load(void) {
+    char err[200];
+    if (!intro_show_parse(intro_show_text, err, sizeof err)) return;
+    const dbx_path table = dbx_data_file("assets/show.txt");
+    struct stat info;
+    if (stat(table.text, &info) == 0 && !intro_show_read(table.text, stderr))
+        fprintf(stderr, "The intro plays the show it was built with.\n");
 }
 
 void intro_music_frame(void) {

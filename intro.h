@@ -2,7 +2,9 @@
 #ifndef INTRO_H
 #define INTRO_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 typedef struct {
     char name[20];
@@ -11,16 +13,70 @@ typedef struct {
     void (*f_destroy)(void);
 } scene_t;
 
-enum { SCENE_COUNT = 16 };
-extern const scene_t scenes[SCENE_COUNT];
+// The show's table (assets/show.txt, compiled in; docs/making-scenes.md):
+// one row a scene, with what its generic create and update functions do.
+enum { SCENE_MAX = 64, SCHEDULE_MAX = 128, SHOW_FILE_MAX = 32, SHOW_STEPS_MAX = 2 };
 
-// The schedule: the scene made current when the song reaches a position.
+// One end of the reveal range as a row gives it.
+enum show_end_kind : unsigned char {
+    SHOW_KEEP,         // as the scene before left it
+    SHOW_NUMBER,       // value
+    SHOW_COUNT_MINUS,  // the box count N less value (N itself: value 0)
+};
+struct show_end {
+    show_end_kind kind;
+    int value;
+};
+enum show_step : unsigned char { SHOW_REVEAL, SHOW_ANIMATE };
+struct show_steps {
+    int count;
+    show_step step[SHOW_STEPS_MAX];
+};
+struct show_scene_t {
+    char file[SHOW_FILE_MAX];  // box art "data/FILE.dat"; "" loads nothing
+    int bg;                    // -1: left as it was
+    show_end first, last;
+    int pace;                  // -1: left as it was
+    bool anchor;               // the reveal counts beats from the scene's start
+    bool on_tick;              // bg and reveal set on every tick, not once
+    show_steps enter, tick;
+};
+
+extern scene_t scenes[SCENE_MAX];
+extern show_scene_t show[SCENE_MAX];
+extern int scene_count;
+
+// The schedule: the scene made current when the song reaches a position,
+// by position, every position once. The scene of position 0, the song's
+// start, is `start`: the director's start-up branch shows it, not a row.
 struct schedule_row {
     int position;
     const char *scene;
 };
-enum { SCHEDULE_ROWS = 15 };
-extern const schedule_row schedule[SCHEDULE_ROWS];
+struct schedule_table {
+    schedule_row row[SCHEDULE_MAX];
+    int count;
+    const char *start;
+    const schedule_row *begin() const { return row; }
+    const schedule_row *end() const { return row + count; }
+};
+extern schedule_table schedule;
+
+// The table compiled in (assets/show.txt as it was built).
+extern const char intro_show_text[];
+// Makes `text` the show: true, or false with "line N: why" in `err` and the
+// show as it was. `text` is NUL-terminated.
+bool intro_show_parse(const char *text, char *err, size_t errsize);
+// The show from the file at `path`; false with the file's name and the
+// reason on `out` (the show then stays as it was).
+bool intro_show_read(const char *path, FILE *out);
+// The show of the data folder's "assets/show.txt" (DBX_DATA, the working
+// folder, the package's) where there is one, else the one compiled in, also
+// when that file is not a show (said on stderr). intro_open calls it.
+void intro_show_load(void);
+// The scene that loads "data/FILE.dat" and that the song shows first; -1
+// when no scene the song brings loads it.
+int intro_scene_of_file(const char *file);
 
 extern int currentscene;
 extern int lasttrack;
@@ -40,11 +96,12 @@ void switchscene(const char *name);
 const char *intro_scene_name(void);
 
 // The first song position at which the schedule shows the scene (0 for
-// "hello", which the song's start shows); -1 when it never does.
+// the song's start); -1 when it never does.
 int intro_scene_position(const char *name);
 
 // The display in the intro's logical 640 x 360 with its atlas loaded
-// (dbx_init included); without the atlas the program ends.
+// (dbx_init included); without the atlas the program ends. Then the show
+// is loaded (intro_show_load).
 void intro_open(void);
 // The music's part of a frame: the player started and fed and the song
 // clock read, or without sound the fallback clock stepped.

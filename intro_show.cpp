@@ -52,7 +52,7 @@ static void run_schedule(void) {
     int last = lasttrack;
     if (t < 0 || t < last || last == -1) return;
     if (t == 0 && last != 0) {
-        switchscene("hello");
+        switchscene(schedule.start);
         if (quit) {
             dbx_platform_end();  // the song came back to its start: the show is over
             return;

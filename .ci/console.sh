@@ -24,6 +24,7 @@ esac
 cd "$(dirname "$0")/.."
 repo=$PWD
 export DEBIAN_FRONTEND=noninteractive
+. scripts/apt.sh
 
 deb=$(ls packages/invitro_*_"$arch".deb 2>/dev/null | head -1)
 [ -n "$deb" ] || { echo ".ci/console.sh: no packages/invitro_*_$arch.deb (run .ci/package.sh first)" >&2; exit 1; }
@@ -46,7 +47,7 @@ if [ "$arch" = amd64 ]; then
   if [ ! -f "$kdir/.done" ]; then
     rm -rf "$kdir" && mkdir -p "$kdir"
     kpkg=$(apt-cache depends "$kernel_pkg" | awk '/Depends: linux-image-/ { print $2; exit }')
-    (cd "$cache" && rm -f linux-image-*.deb && apt-get download -q "$kpkg" >/dev/null)
+    (cd "$cache" && rm -f linux-image-*.deb && apt_retry "apt-get download" apt-get download -q "$kpkg" >/dev/null)
     dpkg-deb -x "$cache"/linux-image-*.deb "$kdir"
     rm -f "$cache"/linux-image-*.deb
     touch "$kdir/.done"
@@ -68,14 +69,17 @@ else
     # This machine's Debian mirror (one-line or deb822 sources).
     mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
       grep -Eo 'https?://[^ ]*/debian/?( |$)' | head -1 | tr -d ' ' || true)
-    mmdebstrap --variant=extract --arch=arm64 --mode=root --include='?essential' --include="$packages" \
-      --extract-hook='for deb in "$1"/var/cache/apt/archives/*.deb; do dpkg-deb -f "$deb"; echo "Status: install ok installed"; echo; done >"$1/var/lib/dpkg/status"' \
-      --extract-hook='for deb in "$1"/var/cache/apt/archives/*.deb; do
-          name=$(dpkg-deb -f "$deb" Package); [ "$(dpkg-deb -f "$deb" Multi-Arch)" != same ] || name=$name:arm64
-          dpkg-deb -c "$deb" | awk "{ print \$6 }" | sed "s|^\./|/|; s|/\$||; s|^\$|/.|" >"$1/var/lib/dpkg/info/$name.list"; done' \
-      --extract-hook='cp "$1/usr/share/base-passwd/passwd.master" "$1/etc/passwd"; cp "$1/usr/share/base-passwd/group.master" "$1/etc/group"; : >"$1/etc/shadow"; : >"$1/etc/gshadow"' \
-      bookworm "$rootdir" "${mirror:-http://deb.debian.org/debian}" >"$cache/mmdebstrap.log" 2>&1 ||
-      { tail -30 "$cache/mmdebstrap.log"; exit 1; }
+    arm64_root() {
+      rm -rf "$rootdir"
+      mmdebstrap --variant=extract --arch=arm64 --mode=root --include='?essential' --include="$packages" \
+        --extract-hook='for deb in "$1"/var/cache/apt/archives/*.deb; do dpkg-deb -f "$deb"; echo "Status: install ok installed"; echo; done >"$1/var/lib/dpkg/status"' \
+        --extract-hook='for deb in "$1"/var/cache/apt/archives/*.deb; do
+            name=$(dpkg-deb -f "$deb" Package); [ "$(dpkg-deb -f "$deb" Multi-Arch)" != same ] || name=$name:arm64
+            dpkg-deb -c "$deb" | awk "{ print \$6 }" | sed "s|^\./|/|; s|/\$||; s|^\$|/.|" >"$1/var/lib/dpkg/info/$name.list"; done' \
+        --extract-hook='cp "$1/usr/share/base-passwd/passwd.master" "$1/etc/passwd"; cp "$1/usr/share/base-passwd/group.master" "$1/etc/group"; : >"$1/etc/shadow"; : >"$1/etc/gshadow"' \
+        bookworm "$rootdir" "${mirror:-http://deb.debian.org/debian}"
+    }
+    apt_retry mmdebstrap arm64_root >"$cache/mmdebstrap.log" || { rm -rf "$rootdir"; apt_foreign_failed arm64; }
     echo "$packages" >"$rootdir/.done"
   fi
   kdir=$rootdir

@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export DEBIAN_FRONTEND=noninteractive
+. scripts/apt.sh
 root=$PWD
 mkdir -p packages
 rm -f packages/*.deb
@@ -26,7 +27,7 @@ if dpkg-query -W -f='${Status}' invitro 2>/dev/null | grep -q "install ok instal
   exit 1
 fi
 echo "== installing $deb"
-apt-get -o DPkg::Lock::Timeout=900 install -y -qq "$root/$deb" >/dev/null
+apt_install "$root/$deb"
 status=0
 work=$(mktemp -d /tmp/invitro-package-XXXXXX)
 (

@@ -21,3 +21,4 @@ PATH=/nonexistent build/invitro-capture -o "$native/intro.mp4" --size 640x360 --
 
 echo "== the intro in headless Chromium"
 node web/test/browser_test.mjs build-web/site "$native/intro-frames" "$native/timeline.csv"
+npm install --no-save --no-audit --no-fund --prefix web/test puppeteer-core@24.43.1 >/dev/null && node web/test/editor_page_test.mjs build-web/site

@@ -256,6 +256,40 @@ void dbx_screen_to_logical(int32_t x, int32_t y, float *lx, float *ly) {
 
 // ---------------------------------------------------------------- atlas loading
 
+// The layer's place on the display: the window size where one is given,
+// else the display less the overscan margins.
+// Sums in 64 bits, results clamped to the 32-bit range, so no value of the
+// settings or the display size can overflow.
+static int32_t clamp32(int64_t value) {
+    return static_cast<int32_t>(value < INT32_MIN ? INT32_MIN : value > INT32_MAX ? INT32_MAX : value);
+}
+
+static int32_t margin(int32_t overscan, int32_t display_size) {
+    if (overscan <= 0) return 0;
+    float m = static_cast<float>(overscan) / 1000.0f * static_cast<float>(display_size);
+    // Out of the int range the conversion would be undefined.
+    if (!(m > -2147483520.0f)) return INT32_MIN;
+    if (!(m < 2147483520.0f)) return INT32_MAX;
+    return static_cast<int32_t>(m);
+}
+
+void dbx_platform_layer_rect(int32_t display_width, int32_t display_height, int32_t *x, int32_t *y,
+                             int32_t *width, int32_t *height) {
+    *x = 0;
+    *y = 0;
+    if (dbx_window_width > 0 && dbx_window_height > 0) {
+        *width = dbx_window_width;
+        *height = dbx_window_height;
+        *x = clamp32((int64_t{display_width} - *width) / 2);
+        *y = clamp32((int64_t{display_height} - *height) / 2);
+        return;
+    }
+    *x = margin(dbx_screen_overscanx, display_width);
+    *y = margin(dbx_screen_overscany, display_height);
+    *width = clamp32(int64_t{display_width} - 2 * int64_t{*x});
+    *height = clamp32(int64_t{display_height} - 2 * int64_t{*y});
+}
+
 void dbx_printable(char *text) {
     for (char *c = text; *c; c++)
         if (static_cast<unsigned char>(*c) < 32 || static_cast<unsigned char>(*c) > 126) *c = '?';

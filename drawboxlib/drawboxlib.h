@@ -53,9 +53,9 @@ typedef struct {
 // position in display pixels in x and y (as int32_t, like dtmp_mousex/y);
 // a button's code is buttoncode (1 left, 2 right, 3 middle); a wheel step
 // count, positive away from the user, is buttoncode as int32_t. A key's
-// code is buttoncode: lower-case ASCII for characters, Tab 9, Return 13,
-// Escape 27, Space 32, Delete 127, DBX_KEY_* otherwise; deviceid holds the
-// DBX_MOD_* bits held with it. A request to close the window is
+// code is buttoncode: lower-case ASCII for characters (Tab, Enter, Escape,
+// Space and Delete too, named DBX_KEY_*), DBX_KEY_* above 0xff otherwise;
+// deviceid holds the DBX_MOD_* bits held with it. A request to close the window is
 // DBX_EVENT_QUIT.
 enum {
     DBX_EVENT_KEY = 1,
@@ -66,6 +66,11 @@ enum {
     DBX_EVENT_QUIT = 6,
 };
 enum {
+    DBX_KEY_TAB = 9,
+    DBX_KEY_ENTER = 13,
+    DBX_KEY_ESCAPE = 27,
+    DBX_KEY_SPACE = 32,
+    DBX_KEY_DELETE = 127,
     DBX_KEY_LEFT = 0x100,
     DBX_KEY_RIGHT,
     DBX_KEY_UP,
@@ -220,7 +225,8 @@ dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int da
 // a folder is never opened for reading, so no program can hang on one.
 // Returns the open file; otherwise null, with *kind saying what the path is
 // instead ("a FIFO", "a directory", ...), or with *kind null and errno set
-// when there is no file to open (a missing file).
+// when there is no file to open (a missing file). The file library
+// (files/file_io.cpp) defines it for the engine and the tools alike.
 FILE *dbx_open_regular(const char *path, const char **kind);
 // A whole decimal number in the 32-bit range, blanks before it allowed:
 // null when `text` is one (stored in *value), otherwise why it is not

@@ -1,22 +1,18 @@
 // The scene editor. The scene is a model of its own (ed_boxes), copied onto
-// the engine's pool to be drawn and picked; every edit is one undo step
-// that records the box before and after. Playing hands the model to the
-// intro's own scene script through boxart_open_hook, from the scene's song
-// position, with the music.
+// the engine's pool to be drawn and picked, with the selection marked; this
+// file holds that view, the editor's state and its application hooks and
+// title. Its other concerns have files of their own: the undo ring
+// (undo.cpp), the files (files.cpp), playing (play.cpp), the commands and
+// their key table (commands.cpp) and the status line (overlay.cpp).
 #include "editor.h"
 
 #include "boxart.h"
-#include "boxart_text.h"
 #include "intro.h"
-#include "playxm.h"
-#include "file_io.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 ed_box_t ed_boxes[ED_MAX_BOXES];
 int ed_count;
@@ -28,106 +24,17 @@ int ed_palette;
 int ed_playing;
 int ed_quit_asked;
 int ed_scene = -1;
+int ed_conflict;
+uint32_t ed_atlas_frames;
 char ed_status[256];
+char ed_fields_line[400];
 const char *ed_name = "";
-void (*ed_saved)(const char *dat_path, const char *txt_path);
-
-static char dat_path[256], txt_path[256];
-static std::string source_text;  // the text source as last read or written
-static int source_boxes;         // how many boxes it holds
-static unsigned char bg_edit;    // the scene's background, as its script sets it
-
-// ---------------------------------------------------------------- undo
-
-namespace {
-
-enum step_kind : uint8_t { STEP_CHANGE, STEP_INSERT, STEP_REMOVE, STEP_SWAP };
-
-struct step_t {
-    step_kind kind;
-    int index;
-    ed_box_t before, after;  // CHANGE: both; INSERT: after; REMOVE: before
-};
-
-step_t steps[ED_UNDO_STEPS];
-int first_step, done_steps, total_steps;  // a ring: the oldest, how many are done, how many can be redone
-
-void insert_box(int at, const ed_box_t &box) {
-    memmove(&ed_boxes[at + 1], &ed_boxes[at], static_cast<size_t>(ed_count - at) * sizeof ed_boxes[0]);
-    ed_boxes[at] = box;
-    ed_count++;
-}
-
-void remove_box(int at) {
-    memmove(&ed_boxes[at], &ed_boxes[at + 1], static_cast<size_t>(ed_count - at - 1) * sizeof ed_boxes[0]);
-    ed_count--;
-}
-
-void run_step(const step_t &s, bool forward) {
-    switch (s.kind) {
-    case STEP_CHANGE:
-        ed_boxes[s.index] = forward ? s.after : s.before;
-        ed_selected = s.index;
-        break;
-    case STEP_INSERT:
-    case STEP_REMOVE:
-        if ((s.kind == STEP_INSERT) == forward) {
-            insert_box(s.index, forward ? s.after : s.before);
-            ed_selected = s.index;
-        } else {
-            remove_box(s.index);
-            ed_selected = s.index < ed_count ? s.index : ed_count - 1;
-        }
-        break;
-    case STEP_SWAP: {
-        ed_box_t t = ed_boxes[s.index];
-        ed_boxes[s.index] = ed_boxes[s.index + 1];
-        ed_boxes[s.index + 1] = t;
-        ed_selected = forward ? s.index + 1 : s.index;
-        break;
-    }
-    }
-    ed_dirty = 1;
-    ed_sync();
-}
-
-// Does the step and keeps it; the steps that could be redone are gone.
-void edit(const step_t &s) {
-    if (done_steps == ED_UNDO_STEPS) {
-        first_step = (first_step + 1) % ED_UNDO_STEPS;
-        done_steps--;
-    }
-    steps[(first_step + done_steps) % ED_UNDO_STEPS] = s;
-    total_steps = ++done_steps;
-    ed_status[0] = 0;
-    run_step(s, true);
-}
-
-void change(int index, const ed_box_t &after) {
-    if (index < 0 || index >= ed_count || !memcmp(&ed_boxes[index], &after, sizeof after)) return;
-    edit({STEP_CHANGE, index, ed_boxes[index], after});
-}
-
-}  // namespace
-
-bool ed_undo(void) {
-    if (done_steps == 0) return false;
-    done_steps--;
-    run_step(steps[(first_step + done_steps) % ED_UNDO_STEPS], false);
-    return true;
-}
-
-bool ed_redo(void) {
-    if (done_steps == total_steps) return false;
-    run_step(steps[(first_step + done_steps) % ED_UNDO_STEPS], true);
-    done_steps++;
-    return true;
-}
+bool (*ed_saved)(const char *dat_path, const char *txt_path);
 
 // ---------------------------------------------------------------- the pool
 
 void ed_palette_cell(uint32_t frame, float *x, float *y, float *scale) {
-    const uint32_t rows = (dbx_frames + ED_PALETTE_COLUMNS - 1) / ED_PALETTE_COLUMNS;
+    const uint32_t rows = (ed_atlas_frames + ED_PALETTE_COLUMNS - 1) / ED_PALETTE_COLUMNS;
     const float w = 640.0f / ED_PALETTE_COLUMNS, h = 360.0f / static_cast<float>(rows ? rows : 1);
     const dbx_frame_t &f = dbx_frame[frame];
     float sw = static_cast<float>(f.source_width ? f.source_width : 1);
@@ -170,7 +77,7 @@ static void put_markers(uint32_t slot, const dbx_drawbox_t &box) {
 void ed_sync(void) {
     if (ed_playing) return;  // the scene script owns the pool
     if (ed_palette) {
-        uint32_t n = dbx_frames < ED_MAX_BOXES ? dbx_frames : uint32_t{ED_MAX_BOXES};
+        uint32_t n = ed_atlas_frames < ED_MAX_BOXES ? ed_atlas_frames : uint32_t{ED_MAX_BOXES};
         for (uint32_t i = 0; i < n; i++) {
             float x, y, s;
             ed_palette_cell(i, &x, &y, &s);
@@ -193,432 +100,9 @@ void ed_sync(void) {
 int ed_pick(int32_t x, int32_t y) {
     float lx, ly;
     dbx_screen_to_logical(x, y, &lx, &ly);
-    uint32_t last = ed_palette ? (dbx_frames < ED_MAX_BOXES ? dbx_frames : uint32_t{ED_MAX_BOXES})
+    uint32_t last = ed_palette ? (ed_atlas_frames < ED_MAX_BOXES ? ed_atlas_frames : uint32_t{ED_MAX_BOXES})
                                : static_cast<uint32_t>(ed_count);
     return dbx_pick(lx, ly, 0, last);
-}
-
-// ---------------------------------------------------------------- files
-
-static void load_model(void) {
-    ed_count = 0;
-    for (uint32_t i = 0; i < dbx_drawboxes && i < ED_MAX_BOXES; i++) {
-        const dbx_drawbox_t &d = dbx_drawbox[i];
-        ed_boxes[ed_count++] = {d.x1, d.y1, d.frame, d.scale, d.rotation, extra[i], static_cast<int32_t>(i)};
-    }
-}
-
-// The scene file's bytes as the model holds them, for the scene scripts.
-static unsigned char model_bytes[DBX_MAX_DRAWBOXES * (BOXART_FRAME_ITEM + BOXART_BOX_ITEM)];
-static size_t model_size;
-static bool hook_asked;
-
-static const char *model_hook(const char *filename, int *size) {
-    if (strcmp(filename, dat_path) != 0) return nullptr;
-    hook_asked = true;
-    *size = static_cast<int>(model_size);
-    return reinterpret_cast<const char *>(model_bytes);
-}
-
-static void encode_model(void) {
-    const bool playing = ed_playing != 0;
-    ed_playing = 0;
-    const int palette = ed_palette;
-    ed_palette = 0;
-    ed_sync();
-    model_size = boxart_encode(model_bytes, sizeof model_bytes, 0, ed_count);
-    ed_palette = palette;
-    ed_playing = playing;
-}
-
-// The scene whose script loads this file and that the song shows first.
-static void find_scene(void) {
-    ed_scene = -1;
-    int best = -1;
-    encode_model();
-    boxart_open_hook = model_hook;
-    for (int i = 0; i < SCENE_COUNT; i++) {
-        hook_asked = false;
-        dbx_drawboxes = 0;
-        bg = 0;
-        scenes[i].f_create();
-        int position = intro_scene_position(scenes[i].name);
-        if (!hook_asked || position < 0 || (ed_scene >= 0 && position >= best)) continue;
-        ed_scene = i;
-        best = position;
-        bg_edit = bg;
-    }
-    extrareset();
-    dbx_drawboxes = 0;
-    if (ed_scene < 0) bg_edit = 0;
-}
-
-bool ed_open(const char *name) {
-    snprintf(dat_path, sizeof dat_path, "data/%s.dat", name);
-    snprintf(txt_path, sizeof txt_path, "assets/scenes/%s.txt", name);
-    std::vector<unsigned char> bytes, text;
-    std::string error;
-    if (!tool_read_file(dat_path, bytes, error)) {
-        fprintf(stderr, "invitro-edit: %s\n", error.c_str());
-        return false;
-    }
-    dbx_drawboxes = 0;
-    extrareset();
-    boxart_load(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()));
-    boxart_check(dat_path, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), false,
-                 stderr);
-    load_model();
-    source_text.clear();
-    source_boxes = 0;
-    if (tool_read_file(txt_path, text, error)) {
-        std::string t(text.begin(), text.end());
-        std::vector<unsigned char> built;
-        if (boxart_build_text(t, built, error) && built == bytes) {
-            source_text = t;
-            source_boxes = ed_count;
-        } else {
-            fprintf(stderr, "invitro-edit: \"%s\" does not build \"%s\"; saving writes it anew from the boxes.\n",
-                    txt_path, dat_path);
-        }
-    }
-    ed_selected = -1;
-    ed_frame = ed_count > 0 && ed_boxes[0].frame < dbx_frames ? ed_boxes[0].frame : 0;
-    first_step = done_steps = total_steps = 0;
-    ed_dirty = 0;
-    find_scene();
-    ed_sync();
-    return true;
-}
-
-bool ed_save(void) {
-    encode_model();
-    if (model_size > BOXART_FILE_MAX) {
-        snprintf(ed_status, sizeof ed_status, "not saved: %zu bytes, the intro reads at most %d", model_size,
-                 BOXART_FILE_MAX);
-        fprintf(stderr, "invitro-edit: %s\n", ed_status);
-        return false;
-    }
-    std::vector<int> origin(static_cast<size_t>(ed_count));
-    for (int i = 0; i < ed_count; i++) origin[static_cast<size_t>(i)] = ed_boxes[i].origin;
-    std::string text = boxart_rewrite_text(source_text, model_bytes, model_size, origin);
-    std::string error;
-    if (!tool_write_files({{dat_path, model_bytes, model_size}, {txt_path, text.data(), text.size()}}, {}, error)) {
-        snprintf(ed_status, sizeof ed_status, "not saved: %.200s", error.c_str());
-        fprintf(stderr, "invitro-edit: %s\n", error.c_str());
-        return false;
-    }
-    // The boxes are now those of the new text, in order; boxes the undo
-    // steps hold are renumbered alike, or made new where they are gone.
-    std::vector<int> renumber(static_cast<size_t>(source_boxes > 0 ? source_boxes : 0), -1);
-    for (int i = 0; i < ed_count; i++) {
-        int o = ed_boxes[i].origin;
-        if (o >= 0 && o < source_boxes) renumber[static_cast<size_t>(o)] = i;
-    }
-    auto map = [&](ed_box_t &b) { b.origin = b.origin >= 0 && b.origin < source_boxes ? renumber[static_cast<size_t>(b.origin)] : -1; };
-    for (step_t &s : steps) {
-        map(s.before);
-        map(s.after);
-    }
-    for (int i = 0; i < ed_count; i++) ed_boxes[i].origin = i;
-    source_text = text;
-    source_boxes = ed_count;
-    ed_dirty = 0;
-    snprintf(ed_status, sizeof ed_status, "saved %.100s and %.100s", dat_path, txt_path);
-    if (ed_saved) ed_saved(dat_path, txt_path);
-    return true;
-}
-
-// ---------------------------------------------------------------- playing
-
-static int play_position;
-
-void ed_play(bool on) {
-    if (on == (ed_playing != 0)) return;
-    if (!on) {
-        if (sound && module) xm_seek(play_position, 1);
-        ed_playing = 0;
-        currentscene = -1;
-        extrareset();
-        bg = bg_edit;
-        ed_sync();
-        return;
-    }
-    if (ed_scene < 0) {
-        snprintf(ed_status, sizeof ed_status, "no scene of the show loads %.200s", dat_path);
-        return;
-    }
-    encode_model();
-    ed_palette = 0;
-    ed_playing = 1;
-    play_position = intro_scene_position(scenes[ed_scene].name);
-    // The beat reveal's settings as the scenes before this one leave them:
-    // each made current at its position, and updated once.
-    const int keep_sound = sound;
-    intro_reset();
-    sound = keep_sound;
-    switchscene("hello");
-    scenes[currentscene].f_update();
-    for (const schedule_row &row : schedule) {
-        if (row.position >= play_position) break;
-        xmtrack = row.position;
-        xmrow = 0;
-        switchscene(row.scene);
-        if (currentscene >= 0) scenes[currentscene].f_update();
-    }
-    dbx_drawboxes = 0;
-    currentscene = -1;
-    if (sound) {
-        if (!xmplaying) playxm();
-        xm_seek(play_position, 0);
-    }
-    // Until the song is heard there, the clock stands just before it.
-    xmtrack = play_position - 1;
-    xmrow = 128;
-}
-
-// The scene comes when the song reaches its position, as in the show.
-static void play_update(void) {
-    if (currentscene < 0 && xmtrack == play_position) switchscene(scenes[ed_scene].name);
-    if (currentscene >= 0) scenes[currentscene].f_update();
-}
-
-// ---------------------------------------------------------------- editing
-
-static int drag = -1;         // the box being dragged
-static ed_box_t drag_before;  // as it was when the drag began
-static float grab_x, grab_y;  // where it was taken, from its x1, y1
-
-static void move_by(ed_box_t &b, int32_t dx, int32_t dy) {
-    b.x1 += dx;
-    b.y1 += dy;
-    // The jitter home moves with the box.
-    b.e.x1 += dx;
-    b.e.y1 += dy;
-}
-
-static void nudge(int32_t dx, int32_t dy) {
-    if (ed_selected < 0) return;
-    ed_box_t b = ed_boxes[ed_selected];
-    move_by(b, dx, dy);
-    change(ed_selected, b);
-}
-
-static float round3(double v) { return static_cast<float>(std::round(v * 1000.0) / 1000.0); }
-
-// The scale and the pulse's base scale by the same factor.
-static void scale_by(double factor) {
-    if (ed_selected < 0) return;
-    ed_box_t b = ed_boxes[ed_selected];
-    float s = round3(b.scale * factor);
-    if (s < 0.01f) s = 0.01f;
-    if (s == b.scale) s = round3(b.scale + (factor > 1.0 ? 0.001 : -0.001));
-    if (s < 0.01f) return;
-    if (b.scale > 0.0f) b.e.scale1 = round3(b.e.scale1 * (static_cast<double>(s) / b.scale));
-    b.scale = s;
-    change(ed_selected, b);
-}
-
-static void rotate_by(float degrees) {
-    if (ed_selected < 0) return;
-    ed_box_t b = ed_boxes[ed_selected];
-    float r = std::fmod(b.rotation + degrees, 360.0f);
-    b.rotation = r == 0.0f ? 0.0f : r;  // never -0
-    change(ed_selected, b);
-}
-
-static void step_frame(int by) {
-    if (dbx_frames == 0) return;
-    uint32_t n = dbx_frames;
-    if (ed_selected < 0) {
-        ed_frame = static_cast<uint32_t>((static_cast<int64_t>(ed_frame % n) + by + n) % n);
-        return;
-    }
-    ed_box_t b = ed_boxes[ed_selected];
-    b.frame = static_cast<uint32_t>((static_cast<int64_t>(b.frame < n ? b.frame : 0) + by + n) % n);
-    ed_frame = b.frame;
-    change(ed_selected, b);
-}
-
-static void set_field(int by) {
-    if (ed_selected < 0) return;
-    ed_box_t b = ed_boxes[ed_selected];
-    int32_t *fields[ED_FIELDS] = {&b.e.delta_rot, &b.e.animationmode, &b.e.extra1, &b.e.extra2,
-                                  &b.e.x1,        &b.e.y1,            nullptr,     &b.e.timing};
-    if (ed_field == ED_SCALE1)
-        b.e.scale1 = round3(b.e.scale1 + by * 0.01);
-    else if (ed_field == ED_MODE)
-        b.e.animationmode = ((b.e.animationmode + by) % 3 + 3) % 3;
-    else
-        *fields[ed_field] += by;
-    change(ed_selected, b);
-}
-
-static void new_box(int32_t px, int32_t py, const ed_box_t *like) {
-    if (ed_count >= ED_MAX_BOXES) return;
-    ed_box_t b{};
-    if (like) {
-        b = *like;
-        move_by(b, 10, 10);
-    } else {
-        float lx, ly;
-        dbx_screen_to_logical(px, py, &lx, &ly);
-        b.frame = ed_frame < dbx_frames ? ed_frame : 0;
-        b.scale = 1.0f;
-        b.e.scale1 = 1.0f;
-        // The frame's middle under the pointer.
-        const dbx_frame_t &f = dbx_frame[b.frame];
-        b.x1 = static_cast<int32_t>(lroundf(lx - static_cast<float>(f.source_width) * 0.5f));
-        b.y1 = static_cast<int32_t>(lroundf(ly - static_cast<float>(f.source_height) * 0.5f));
-        b.e.x1 = b.x1;
-        b.e.y1 = b.y1;
-    }
-    b.origin = -1;
-    int at = ed_selected >= 0 && like ? ed_selected + 1 : ed_count;
-    edit({STEP_INSERT, at, ed_box_t{}, b});
-}
-
-static void remove_selected(void) {
-    if (ed_selected < 0) return;
-    edit({STEP_REMOVE, ed_selected, ed_boxes[ed_selected], ed_box_t{}});
-}
-
-// Down (-1) or up (+1) in the drawing order.
-static void reorder(int by) {
-    if (ed_selected < 0) return;
-    int low = by < 0 ? ed_selected - 1 : ed_selected;
-    if (low < 0 || low + 1 >= ed_count) return;
-    edit({STEP_SWAP, low, ed_box_t{}, ed_box_t{}});
-    ed_selected = by < 0 ? low : low + 1;
-    ed_sync();
-}
-
-static void press(const dbx_event_t &e) {
-    float lx, ly;
-    dbx_screen_to_logical(static_cast<int32_t>(e.x), static_cast<int32_t>(e.y), &lx, &ly);
-    int hit = ed_pick(static_cast<int32_t>(e.x), static_cast<int32_t>(e.y));
-    if (ed_palette) {
-        if (hit < 0) return;
-        ed_frame = static_cast<uint32_t>(hit);
-        ed_palette = 0;
-        if (ed_selected >= 0) {
-            ed_box_t b = ed_boxes[ed_selected];
-            b.frame = ed_frame;
-            change(ed_selected, b);
-        }
-        ed_sync();
-        return;
-    }
-    ed_selected = hit;
-    ed_sync();
-    if (hit < 0) return;
-    drag = hit;
-    drag_before = ed_boxes[hit];
-    grab_x = lx - static_cast<float>(drag_before.x1);
-    grab_y = ly - static_cast<float>(drag_before.y1);
-}
-
-static void motion(const dbx_event_t &e) {
-    if (drag < 0) return;
-    float lx, ly;
-    dbx_screen_to_logical(static_cast<int32_t>(e.x), static_cast<int32_t>(e.y), &lx, &ly);
-    ed_box_t &b = ed_boxes[drag];
-    move_by(b, static_cast<int32_t>(lroundf(lx - grab_x)) - b.x1, static_cast<int32_t>(lroundf(ly - grab_y)) - b.y1);
-    ed_sync();
-}
-
-// A drag is one step, from where it began to where it ended.
-static void release(void) {
-    if (drag < 0) return;
-    ed_box_t after = ed_boxes[drag];
-    ed_boxes[drag] = drag_before;
-    int which = drag;
-    drag = -1;
-    change(which, after);
-    ed_sync();
-}
-
-static void ask_quit(void) {
-    if (!ed_dirty || ed_quit_asked) exit(0);
-    ed_quit_asked = 1;
-    snprintf(ed_status, sizeof ed_status, "unsaved changes: Escape again quits without saving, Ctrl+S saves");
-}
-
-static void key(uint32_t code, uint32_t mods) {
-    const bool shift = (mods & DBX_MOD_SHIFT) != 0, ctrl = (mods & DBX_MOD_CTRL) != 0;
-    release();  // a drag ends before any key acts, so its step comes first
-    if (code != 27) ed_quit_asked = 0;
-    if (code == 27 && ed_palette) {
-        ed_palette = 0;
-        return ed_sync();
-    }
-    if (code == 27) return ask_quit();
-    if (code == ' ') return ed_play(!ed_playing);
-    if (ed_playing) return;
-    if (ctrl) {
-        if (code == 'z' && shift) ed_redo();
-        if (code == 'z' && !shift) ed_undo();
-        if (code == 'y') ed_redo();
-        if (code == 's') ed_save();
-        if (code == 'd' && ed_selected >= 0) new_box(0, 0, &ed_boxes[ed_selected]);
-        return;
-    }
-    if (code == 'f') {
-        ed_palette = !ed_palette;
-        return ed_sync();
-    }
-    if (ed_palette) return;
-    const int step = shift ? 10 : 1;
-    switch (code) {
-    case DBX_KEY_LEFT: return nudge(-step, 0);
-    case DBX_KEY_RIGHT: return nudge(step, 0);
-    case DBX_KEY_UP: return nudge(0, -step);
-    case DBX_KEY_DOWN: return nudge(0, step);
-    case 'q': return rotate_by(shift ? -15.0f : -1.0f);
-    case 'e': return rotate_by(shift ? 15.0f : 1.0f);
-    case DBX_KEY_PAGEUP: return step_frame(-1);
-    case DBX_KEY_PAGEDOWN: return step_frame(1);
-    case 9:
-        if (ed_count == 0) return;
-        if (shift)
-            ed_selected = ed_selected <= 0 ? ed_count - 1 : ed_selected - 1;
-        else
-            ed_selected = (ed_selected + 1) % ed_count;
-        return ed_sync();
-    case 'n': return new_box(dtmp_mousex, dtmp_mousey, nullptr);
-    case 127:
-    case DBX_KEY_BACKSPACE: return remove_selected();
-    case '[': return reorder(-1);
-    case ']': return reorder(1);
-    case ',': ed_field = (ed_field + ED_FIELDS - 1) % ED_FIELDS; return;
-    case '.': ed_field = (ed_field + 1) % ED_FIELDS; return;
-    case '-': return set_field(-step);
-    case '=': return set_field(step);
-    default: return;
-    }
-}
-
-void ed_event(const dbx_event_t &e) {
-    switch (e.type) {
-    case DBX_EVENT_KEY: return key(e.buttoncode, e.deviceid);
-    case DBX_EVENT_QUIT: return ask_quit();
-    default: break;
-    }
-    if (ed_playing) return;
-    switch (e.type) {
-    case DBX_EVENT_BUTTONDOWN:
-        if (e.buttoncode == 1) press(e);
-        break;
-    case DBX_EVENT_BUTTONUP:
-        if (e.buttoncode == 1) release();
-        break;
-    case DBX_EVENT_MOTION: motion(e); break;
-    case DBX_EVENT_WHEEL: {
-        int32_t steps_up = static_cast<int32_t>(e.buttoncode);
-        scale_by(std::pow((e.deviceid & DBX_MOD_SHIFT) ? 1.01 : 1.1, steps_up));
-        break;
-    }
-    default: break;
-    }
 }
 
 void ed_reset(void) {
@@ -629,10 +113,12 @@ void ed_reset(void) {
     ed_dirty = ed_palette = ed_playing = ed_quit_asked = 0;
     ed_scene = -1;
     ed_status[0] = 0;
-    first_step = done_steps = total_steps = 0;
-    drag = -1;
-    source_text.clear();
-    source_boxes = 0;
+    ed_conflict = ED_AGREE;
+    ed_atlas_frames = 0;
+    ed_edits = 0;
+    ed_undo_clear();
+    ed_files_reset();
+    ed_commands_reset();
     boxart_open_hook = nullptr;
     ed_saved = nullptr;
 }
@@ -647,14 +133,17 @@ static void update_title(void) {
                                                  "home x", "home y", "scale1", "timing"};
     char box[320] = "";
     if (ed_playing) {
-        snprintf(box, sizeof box, "playing from song position %d (Space: back to editing)", play_position);
+        snprintf(box, sizeof box, "playing from song position %d (Space: back to editing)", ed_play_position());
     } else if (ed_palette) {
-        snprintf(box, sizeof box, "palette: click a frame (F: back)");
+        snprintf(box, sizeof box, "palette: click a frame (F: back) | frame \"%.31s\"",
+                 ed_frame < dbx_frames ? dbx_frame[ed_frame].source_name : "?");
     } else if (ed_selected >= 0) {
         const ed_box_t &b = ed_boxes[ed_selected];
-        const char *frame = b.frame < dbx_frames ? dbx_frame[b.frame].source_name : "?";
+        char frame[48];
+        snprintf(frame, sizeof frame, "%.31s%s", b.frame < dbx_frames ? dbx_frame[b.frame].source_name : "?",
+                 b.frame < ed_atlas_frames ? "" : " (missing)");
         snprintf(box, sizeof box,
-                 "box %d/%d \"%.31s\" x %d y %d scale %g rot %g | spin %d mode %d extra %d %d home %d %d "
+                 "box %d/%d \"%s\" x %d y %d scale %g rot %g | spin %d mode %d extra %d %d home %d %d "
                  "scale1 %g timing %d | [%s]",
                  ed_selected + 1, ed_count, frame, b.x1, b.y1, static_cast<double>(b.scale),
                  static_cast<double>(b.rotation), b.e.delta_rot, b.e.animationmode, b.e.extra1, b.e.extra2, b.e.x1,
@@ -662,6 +151,7 @@ static void update_title(void) {
     } else {
         snprintf(box, sizeof box, "%d boxes, nothing selected", ed_count);
     }
+    snprintf(ed_fields_line, sizeof ed_fields_line, "%.63s%s %s", ed_name, ed_dirty ? "* not saved" : " saved", box);
     snprintf(title, sizeof title, "%.63s%s - %s%s%.120s", ed_name, ed_dirty ? "*" : "", box, ed_status[0] ? " - " : "",
              ed_status);
     dbx_application_title = title;
@@ -671,20 +161,34 @@ int dbx_application_init(void) {
     dbx_platform_events = 1;
     intro_open();
     if (!ed_open(ed_name)) exit(1);
-    bg = bg_edit;
+    bg = ed_bg_edit;
     update_title();
     return 0;
 }
 
 int dbx_application_update(void) {
     while (const dbx_event_t *e = dbx_event_get()) ed_event(*e);
-    if (ed_playing) play_update();
+    if (ed_playing) ed_play_update();
     update_title();
     return 0;
 }
 
 int dbx_application_drawframe(void) {
     if (ed_playing) intro_music_frame();
-    dbx_clear(ed_playing ? bg : bg_edit, ed_playing ? bg : bg_edit, ed_playing ? bg : bg_edit, 255);
+    dbx_clear(ed_playing ? bg : ed_bg_edit, ed_playing ? bg : ed_bg_edit, ed_playing ? bg : ed_bg_edit, 255);
+    // The fields in lines of their groups (split at " | "), then the status.
+    static char parts[sizeof ed_fields_line];
+    memcpy(parts, ed_fields_line, sizeof parts);
+    const char *lines[5];
+    int n = 0;
+    for (char *at = parts; at && n < 4;) {
+        lines[n++] = at;
+        if ((at = strstr(at, " | "))) {
+            *at = 0;
+            at += 3;
+        }
+    }
+    if (ed_status[0]) lines[n++] = ed_status;
+    ed_overlay_draw(lines, n);
     return 0;
 }

@@ -13,7 +13,10 @@ Installs the Debian packages that building and playing the intro needs. With
   --only        install only the PACKAGEs named
   PACKAGE...    more packages to install (this machine's)
 Packages already installed are left alone; apt waits up to 15 minutes for
-another package manager to finish.
+another package manager to finish. An index that fails to download is tried
+again a few times over a few minutes (scripts/apt.sh says how). When the
+packages of a foreign --arch cannot be installed, it says why and ends with
+status 75.
 USAGE
 }
 # Building and playing: invitro, invitro-capture (ffmpeg writes its video).
@@ -62,14 +65,17 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-apt=($sudo apt-get -o DPkg::Lock::Timeout=900)
-if [ -n "$arch" ] && [ "$arch" != "$(dpkg --print-architecture)" ] &&
-   ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+. "$(dirname "$0")/apt.sh"
+if apt_is_foreign "$arch" && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   echo "Adding the foreign architecture $arch"
-  $sudo dpkg --add-architecture "$arch"
+  $apt_sudo dpkg --add-architecture "$arch"
 fi
 echo "Installing: ${missing[*]}"
-"${apt[@]}" update -qq
-DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt_update
+if ! apt_install "${missing[@]}"; then
+  # A foreign architecture's packages may be out of the registry's reach for
+  # a while; this machine's own never are, as far as we are concerned.
+  apt_is_foreign "$arch" && apt_foreign_failed "$arch"
+  echo "scripts/deps.sh: the packages could not be installed: $apt_reason" >&2
+  exit 1
+fi

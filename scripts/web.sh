@@ -24,8 +24,8 @@ done
 cd "$(dirname "$0")/.."
 root=$PWD
 out=$root/build-web
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
+. scripts/apt.sh
+sudo=$apt_sudo
 scripts/deps.sh --only emscripten dpkg-dev cmake make python3 ca-certificates
 
 # The sources of libmikmod and lodepng come from the Debian archive the
@@ -41,10 +41,10 @@ if ! ls -d "$out"/src/libmikmod-*/ "$out"/src/lodepng-*/ >/dev/null 2>&1; then
       list=/etc/apt/sources.list.d/invitro-deb-src.list
       grep -h '^deb .*debian' /etc/apt/sources.list | sed 's/^deb /deb-src /' | $sudo tee "$list" >/dev/null
     fi
-    $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
+    apt_update --force
   fi
   echo "Fetching the libmikmod and lodepng source packages into build-web/src"
-  (cd "$out/src" && apt-get source -qq libmikmod lodepng 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+  (cd "$out/src" && apt_retry "apt-get source" apt-get source -qq libmikmod lodepng | grep -v '^W: Download is performed unsandboxed' || true)
 fi
 # The first folder a pattern names (the pattern itself when it names none).
 first() { echo "$1"; }

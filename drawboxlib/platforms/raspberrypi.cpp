@@ -2,7 +2,7 @@
 // (full screen less the overscan, or a centred window of a requested size),
 // an EGL window surface and an OpenGL ES 1.1 context on it, the buffer swap
 // and the raw mouse. The main loop, the tick clock, PNG loading and fatal
-// messages are shared with the other platforms (loop.cpp, common.cpp).
+// messages are shared with the other platforms (the engine's loop.cpp, common.cpp).
 #include "../drawboxlib.h"
 #include "rawmouse.h"
 

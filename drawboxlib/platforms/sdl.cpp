@@ -161,7 +161,9 @@ void dbx_platform_init_window(void) {
     bool windowed = dbx_window_width > 0 && dbx_window_height > 0;
     // No high-DPI surface: a requested size is a size in pixels, and a
     // scaling desktop scales the whole window.
-    Uint32 flags = SDL_WINDOW_OPENGL;
+    // An application that reads input (the editor) gets a window the user
+    // can resize; the picture follows it.
+    Uint32 flags = SDL_WINDOW_OPENGL | (dbx_platform_events ? Uint32{SDL_WINDOW_RESIZABLE} : 0u);
     int width = dbx_window_width, height = dbx_window_height;
     if (!windowed) {
         SDL_DisplayMode desktop{};
@@ -180,8 +182,9 @@ void dbx_platform_init_window(void) {
     context = SDL_GL_CreateContext(window);
     if (!context) no_display(driver);
     if (SDL_GL_MakeCurrent(window, context) != 0) no_display(driver);
-    // A window shows the desktop's pointer; full screen, like the Pi, none.
-    SDL_ShowCursor(windowed ? SDL_ENABLE : SDL_DISABLE);
+    // A window shows the desktop's pointer; full screen, like the Pi, none,
+    // unless the application is pointed with (the editor).
+    SDL_ShowCursor(windowed || dbx_platform_events ? SDL_ENABLE : SDL_DISABLE);
 
     // The swap waits for the vertical blank: that paces the loop.
     SDL_GL_SetSwapInterval(1);
@@ -252,6 +255,23 @@ static void set_pointer(int x, int y) {
     dtmp_mousey = y - area_y;
 }
 
+// The window took a new size: the drawing area is the whole new surface,
+// and the engine's screen and viewport follow it.
+static void follow_resize(void) {
+    if (!window) return;
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(window, &w, &h);
+    if (w <= 0 || h <= 0 || (w == surface_w && h == surface_h)) return;
+    surface_w = w;
+    surface_h = h;
+    area_x = area_y = area_gl_y = 0;
+    area_w = dbx_screen_width = w;
+    area_h = dbx_screen_height = h;
+    dbx_viewport_originx = dbx_viewport_originy = 0;
+    glDisable(GL_SCISSOR_TEST);
+    dbx_setviewport();
+}
+
 static int button_code(Uint8 button) {
     switch (button) {
     case SDL_BUTTON_LEFT: return 1;
@@ -277,6 +297,11 @@ static int key_code(SDL_Keycode sym) {
     case SDLK_PAGEUP: return DBX_KEY_PAGEUP;
     case SDLK_PAGEDOWN: return DBX_KEY_PAGEDOWN;
     case SDLK_BACKSPACE: return DBX_KEY_BACKSPACE;
+    case SDLK_TAB: return DBX_KEY_TAB;
+    case SDLK_RETURN: return DBX_KEY_ENTER;
+    case SDLK_ESCAPE: return DBX_KEY_ESCAPE;
+    case SDLK_SPACE: return DBX_KEY_SPACE;
+    case SDLK_DELETE: return DBX_KEY_DELETE;
     default: return sym > 0 && sym < 128 ? static_cast<int>(sym) : 0;
     }
 }
@@ -287,21 +312,32 @@ static uint32_t modifiers(Uint16 mod) {
 
 // Drains SDL's queue once per pass. The intro has no way out of its own;
 // on a desktop Escape, Q or closing the window ends it. An application that
-// reads events (dbx_platform_events) gets them queued instead.
+// reads events (dbx_platform_events) gets them queued instead: what the
+// engine's queue cannot take this pass stays in SDL's for the next, so a
+// burst of keys is never dropped. Closing the window is one request, though
+// SDL reports it twice (the window's close, then the quit it implies).
 void dbx_platform_poll_input(void) {
     follow_title();
     SDL_Event event;
     const bool queue = dbx_platform_events != 0;
-    while (SDL_PollEvent(&event)) {
+    static bool closing;  // a window close was queued: the quit after it is the same request
+    while ((!queue || dbx_events < DBX_MAX_EVENTS) && SDL_PollEvent(&event)) {
+        const bool was_closing = closing;
+        closing = false;
         switch (event.type) {
         case SDL_QUIT:
             if (!queue) exit(0);
-            dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
+            if (!was_closing) dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
             break;
         case SDL_WINDOWEVENT:
-            if (event.window.event != SDL_WINDOWEVENT_CLOSE) break;
+            if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && queue) follow_resize();
+            if (event.window.event != SDL_WINDOWEVENT_CLOSE) {
+                closing = was_closing;
+                break;
+            }
             if (!queue) exit(0);
             dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
+            closing = true;
             break;
         case SDL_KEYDOWN:
             if (queue) {

@@ -124,7 +124,7 @@ static uint32_t key_code(const char *key) {
         uint32_t code;
     } named[] = {{"ArrowLeft", DBX_KEY_LEFT}, {"ArrowRight", DBX_KEY_RIGHT}, {"ArrowUp", DBX_KEY_UP},
                  {"ArrowDown", DBX_KEY_DOWN}, {"PageUp", DBX_KEY_PAGEUP},    {"PageDown", DBX_KEY_PAGEDOWN},
-                 {"Backspace", DBX_KEY_BACKSPACE}, {"Tab", 9}, {"Enter", 13}, {"Escape", 27}, {"Delete", 127}};
+                 {"Backspace", DBX_KEY_BACKSPACE}, {"Tab", DBX_KEY_TAB}, {"Enter", DBX_KEY_ENTER}, {"Escape", DBX_KEY_ESCAPE}, {"Delete", DBX_KEY_DELETE}};
     for (const auto &k : named)
         if (!strcmp(key, k.name)) return k.code;
     const unsigned char c = static_cast<unsigned char>(key[0]);
@@ -148,12 +148,34 @@ static void toggle_fullscreen(void) {
         emscripten_request_fullscreen(stage_id, 1);
 }
 
+// Keys the engine's queue had no room for, in order, for the next passes:
+// the browser delivers a burst of keys between two frames.
+static struct {
+    uint32_t code, mods;
+} held_keys[1024];
+static uint32_t held_first, held_count;
+
+static void queue_held_keys(void) {
+    while (held_count > 0 && dbx_events < DBX_MAX_EVENTS) {
+        dbx_platform_queue(DBX_EVENT_KEY, held_keys[held_first].code, held_keys[held_first].mods);
+        held_first = (held_first + 1) % (sizeof held_keys / sizeof held_keys[0]);
+        held_count--;
+    }
+}
+
 static EM_BOOL on_key(int, const EmscriptenKeyboardEvent *event, void *) {
     if (dbx_platform_events) {
         const uint32_t code = key_code(event->key);
         if (!code || event->altKey || event->metaKey) return EM_FALSE;
         const uint32_t mods = (event->shiftKey ? uint32_t{DBX_MOD_SHIFT} : 0u) | (event->ctrlKey ? uint32_t{DBX_MOD_CTRL} : 0u);
-        dbx_platform_queue(DBX_EVENT_KEY, code, mods);
+        const uint32_t room = sizeof held_keys / sizeof held_keys[0];
+        if (held_count == 0 && dbx_events < DBX_MAX_EVENTS) {
+            dbx_platform_queue(DBX_EVENT_KEY, code, mods);
+        } else if (held_count < room) {
+            held_keys[(held_first + held_count++) % room] = {code, mods};
+        } else {
+            fprintf(stderr, "%s: more keys than can be held; a key was dropped\n", dbx_application_title);
+        }
         return EM_TRUE;  // not the browser's: Tab, Ctrl+S, Ctrl+D...
     }
     if (event->repeat || event->ctrlKey || event->altKey || event->metaKey) return EM_FALSE;
@@ -165,6 +187,8 @@ static EM_BOOL on_key(int, const EmscriptenKeyboardEvent *event, void *) {
 }
 
 static EM_BOOL on_double_click(int, const EmscriptenMouseEvent *, void *) {
+    // An application pointed with (the editor) has its own use for clicks.
+    if (dbx_platform_events) return EM_FALSE;
     toggle_fullscreen();
     return EM_TRUE;
 }
@@ -184,6 +208,7 @@ static EM_BOOL on_fullscreen(int, const EmscriptenFullscreenChangeEvent *, void 
 // them); a pass shows a changed title and applies a change of the window's
 // size.
 void dbx_platform_poll_input(void) {
+    queue_held_keys();
     if (const char *title = dbx_platform_title_changed())
         EM_ASM({ if (Module.onTitle) Module.onTitle(UTF8ToString($0)); }, title);
     if (!resized) return;

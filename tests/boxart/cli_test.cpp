@@ -1,6 +1,7 @@
 // The boxart command: dump and build round-trip, and bad input.
 #include "scratch.h"
 
+#include "boxart_cli.h"
 #include "boxart_text.h"
 
 #include <gtest/gtest.h>

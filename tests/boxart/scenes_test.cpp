@@ -4,12 +4,16 @@
 
 #include "intro.h"
 #include "songclock.h"
+#include "boxart_text.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -154,7 +158,8 @@ TEST_F(Scenes, EachCreateSetsItsGreyLoadsItsFileAndRevealSettings) {
         bool evolves;      // create reveals (only the range's first box shows at beat 0)
         bool spins;        // create runs one animation step
     };
-    const expectation table[SCENE_COUNT] = {
+    // Today's show, as the table compiled in gives it.
+    const expectation table[] = {
         {"black", 0, nullptr, -1, -1, -1, false, false},
         {"fade", -1, "hello2", -1, -1, -1, false, false},
         {"hello", 0, "test2", 10, 14, 4, false, false},
@@ -172,7 +177,8 @@ TEST_F(Scenes, EachCreateSetsItsGreyLoadsItsFileAndRevealSettings) {
         {"hal1", 255, "fennickinvitro", -1, -1, -1, false, false},
         {"hal2", 0, "tolmen", -1, -1, -1, false, false},
     };
-    for (int s = 0; s < SCENE_COUNT; s++) {
+    ASSERT_EQ(scene_count, static_cast<int>(std::size(table)));
+    for (int s = 0; s < scene_count; s++) {
         const expectation &e = table[s];
         SCOPED_TRACE(e.scene);
         ASSERT_STREQ(scenes[s].name, e.scene);
@@ -263,6 +269,94 @@ TEST_F(Scenes, AMissingSceneFileLeavesTheSceneEmpty) {
     EXPECT_EQ(bg, 100);
     EXPECT_NE(said.find("data/knock2.dat"), std::string::npos);
     scenes[currentscene].f_update();
+}
+
+// ---------------------------------------------------------------- the show's table
+
+class ShowTable : public Scenes {
+protected:
+    void TearDown() override {
+        char err[200];
+        ASSERT_TRUE(intro_show_parse(intro_show_text, err, sizeof err)) << err;
+        Scenes::TearDown();
+    }
+};
+
+TEST_F(ShowTable, ANewSceneIsATextAndARow) {
+    // What the art build does with assets/scenes/door.txt.
+    std::vector<unsigned char> bytes;
+    std::string error;
+    ASSERT_TRUE(boxart_build_text("frame \"doorpanel.png\"\n"
+                                  "box 10 20 1 0 0 0 0 0 10 20 0 0\n"
+                                  "box 60 20 1 0 0 0 0 0 60 20 0 0\n"
+                                  "box 110 20 1 0 5 0 0 0 110 20 0 0\n",
+                                  bytes, error))
+        << error;
+    ASSERT_TRUE(write_bytes("data/door.dat", bytes));
+    std::ofstream("show.txt") << intro_show_text
+                              << "door  21  door  40  0  N  1  now  enter  reveal  reveal,animate\n";
+    ASSERT_TRUE(intro_show_read("show.txt", stderr));
+    const int door = scene_count - 1;
+    EXPECT_STREQ(scenes[door].name, "door");
+    EXPECT_EQ(intro_scene_position("door"), 21);
+    EXPECT_EQ(intro_scene_of_file("door"), door);
+    EXPECT_EQ(intro_scene_of_file("greets"), 7);  // "beat3" comes before "cred1"
+    for (int position = 0; position <= 20; position++) pass_at(position, 0);
+    EXPECT_EQ(current(), "hal2");
+    pass_at(21, 5);
+    ASSERT_EQ(current(), "door");
+    EXPECT_EQ(bg, 40);
+    ASSERT_EQ(dbx_drawboxes, 3u);
+    EXPECT_EQ(dbx_drawbox[1].x1, 60);
+    // Counted from its own start: one box, then one more a beat.
+    EXPECT_EQ(ev_beat1, 21 * 64 + 5);
+    const uint32_t shown_at_start[3] = {1, 0, 0};
+    for (int i = 0; i < 3; i++) EXPECT_EQ(dbx_drawbox[i].visible, shown_at_start[i]) << i;
+    EXPECT_EQ(dbx_drawbox[2].rotation, 5.0f);  // the tick of its coming animates
+    pass_at(21, 7);
+    for (int i = 0; i < 3; i++) EXPECT_EQ(dbx_drawbox[i].visible, 1u) << i;
+}
+
+TEST_F(ShowTable, RefusesRowsItCannotPlayAndKeepsTheShow) {
+    const char *start = "# a show\nfirst 0 - 0 - - - - enter - -\n";
+    struct bad {
+        const char *row, *why;
+    };
+    const bad table[] = {
+        {"x 1 - 0 - - - - enter -", "line 3: a row has 11 columns, this one 10"},
+        {"x 1 - 0 - - - - enter - - -", "line 3: a row has 11 columns, this one more than 11"},
+        {"abcdefghijklmnopqrst 1 - 0 - - - - enter - -", "1 to 19 characters"},
+        {"first 1 - 0 - - - - enter - -", "name is taken"},
+        {"x 2,0 - 0 - - - - enter - -", "position is taken"},
+        {"x 256 - 0 - - - - enter - -", "\"at\" wants"},
+        {"x 1,,2 - 0 - - - - enter - -", "\"at\" wants"},
+        {"x 1 ../etc - - - - - enter - -", "\"file\" wants"},
+        {"x 1 - 256 - - - - enter - -", "\"bg\" wants"},
+        {"x 1 - - N-0 - - - enter - -", "\"first\" wants"},
+        {"x 1 - - - -3 - - enter - -", "\"last\" wants"},
+        {"x 1 - - - - 0 - enter - -", "\"pace\" wants"},
+        {"x 1 - - - - - later enter - -", "\"beat\" wants"},
+        {"x 1 - - - - - - often - -", "\"set\" wants"},
+        {"x 1 - - - - - - enter reveal, -", "\"enter\" wants"},
+        {"x 1 - - - - - - enter - reveal,animate,reveal", "\"tick\" wants"},
+    };
+    char err[200];
+    for (const bad &b : table) {
+        SCOPED_TRACE(b.row);
+        EXPECT_FALSE(intro_show_parse((std::string(start) + b.row + "\n").c_str(), err, sizeof err));
+        EXPECT_NE(std::string(err).find(b.why), std::string::npos) << err;
+        EXPECT_EQ(scene_count, 16);
+    }
+    EXPECT_FALSE(intro_show_parse("x 1 - 0 - - - - enter - -\n", err, sizeof err));
+    EXPECT_STREQ(err, "no scene at song position 0, where the song starts");
+    // A file that is not there, or not a file, is named with its reason.
+    for (const char *path : {"missing.txt", "data"}) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(intro_show_read(path, stderr));
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said.rfind(path, 0), 0u) << said;
+    }
+    EXPECT_EQ(scene_count, 16);
 }
 
 }  // namespace

@@ -135,6 +135,11 @@ std::vector<unsigned char> file_bytes(const std::string &path) {
     return bytes;
 }
 
+std::string text_of(const std::string &path) {
+    std::vector<unsigned char> b = file_bytes(path);
+    return std::string(b.begin(), b.end());
+}
+
 bool same_boxes(const std::vector<ed_box_t> &a, const std::vector<ed_box_t> &b) {
     return a.size() == b.size() && (a.empty() || !memcmp(a.data(), b.data(), a.size() * sizeof a[0]));
 }

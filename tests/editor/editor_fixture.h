@@ -45,6 +45,7 @@ protected:
 };
 
 std::vector<unsigned char> file_bytes(const std::string &path);
+std::string text_of(const std::string &path);
 bool same_boxes(const std::vector<ed_box_t> &a, const std::vector<ed_box_t> &b);
 
 #endif

@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,7 +36,7 @@ protected:
 };
 
 int scene_index(const char *name) {
-    for (int i = 0; i < SCENE_COUNT; i++)
+    for (int i = 0; i < scene_count; i++)
         if (std::string(scenes[i].name) == name) return i;
     return -1;
 }
@@ -226,6 +230,38 @@ TEST_F(Director, TheSongsEndEndsTheShowOrStartsItAgain) {
     xm_loop = 0;
     xm_song_ends = 0;
     dbx_platform_finish = nullptr;
+}
+
+// A folder of the user's own holds the show's table the intro plays; one
+// that is not a show leaves the show compiled in, said.
+TEST_F(Director, TheDataFolderTableComesFirst) {
+    mkdir("assets", 0777);
+    setenv("DBX_DATA", ".", 1);
+    const std::string compiled = intro_show_text;
+    const struct {
+        std::string table;
+        int scenes;
+        const char *said;
+    } cases[] = {
+        {compiled + "door 19 - 30 - - - - enter - -\n", 17, ""},
+        {compiled + "door 19 - 300 - - - - enter - -\n", 16, "bg\" wants 0 to 255"},
+    };
+    for (const auto &c : cases) {
+        std::ofstream("assets/show.txt") << c.table;
+        ::testing::internal::CaptureStderr();
+        intro_show_load();
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(scene_count, c.scenes);
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(said.empty(), !*c.said) << said;
+    }
+    unsetenv("DBX_DATA");
+    std::ofstream("assets/show.txt") << cases[0].table;
+    intro_show_load();  // the working folder's, as DBX_DATA's
+    EXPECT_EQ(scene_count, 17);
+    unlink("assets/show.txt");
+    intro_show_load();  // none: the one compiled in
+    EXPECT_EQ(scene_count, 16);
 }
 
 }  // namespace

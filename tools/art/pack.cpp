@@ -1,6 +1,7 @@
 #include "pack.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <numeric>
 
 #include "file_io.h"
@@ -39,8 +40,50 @@ void bleed_colour(art_image &atlas, const std::vector<unsigned char> &src, const
 
 }  // namespace
 
+std::string atlas_frame_problem(const std::string &name, const art_image &picture, unsigned size) {
+    if (name.empty() || name.size() >= name_bytes) return "a frame name needs 1 to 31 characters";
+    for (char ch : name)
+        if (static_cast<unsigned char>(ch) < 32 || ch == 127) return "a frame name cannot hold control characters";
+    const art_rect trim = art_opaque_box(picture);
+    if (trim.width == 0) return "the picture is fully transparent";
+    if (trim.width + 2 * edge_gap > size || trim.height + 2 * edge_gap > size)
+        return std::to_string(trim.width) + "x" + std::to_string(trim.height) + " once trimmed, it does not fit into the " +
+               std::to_string(size) + "x" + std::to_string(size) + " atlas";
+    return "";
+}
+
+void atlas_read_sprites(const std::string &dir, unsigned size, std::vector<std::string> &names,
+                        std::vector<art_image> &pictures, std::vector<std::string> &refused) {
+    std::error_code ec;
+    std::vector<std::string> files;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string file = entry.path().filename().string();
+        if (file.size() > 4 && file.compare(file.size() - 4, 4, ".png") == 0) files.push_back(file);
+    }
+    std::sort(files.begin(), files.end());
+    for (const std::string &file : files) {
+        art_image picture;
+        std::string err;
+        const std::string path = dir + "/" + file;
+        if (!art_png_read(path, picture, err)) {
+            if (err.rfind(path + ": ", 0) == 0) err.erase(0, path.size() + 2);
+            refused.push_back(file + ": not a PNG that can be read (" + err + ")");
+            continue;
+        }
+        std::string why = atlas_frame_problem(file, picture, size);
+        if (why.empty() && std::find(names.begin(), names.end(), file) != names.end())
+            why = "the name is taken by another frame";
+        if (!why.empty()) {
+            refused.push_back(file + ": " + why);
+            continue;
+        }
+        names.push_back(file);
+        pictures.push_back(std::move(picture));
+    }
+}
+
 bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_image> &pictures, unsigned size,
-                std::vector<packed_frame> &frames, art_image &atlas, std::string &err) {
+                std::vector<packed_frame> &frames, art_image &atlas, std::string &err, size_t given) {
     if (names.size() != pictures.size()) {
         err = "names and pictures differ in number";
         return false;
@@ -48,8 +91,9 @@ bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_ima
     const size_t n = names.size();
     std::vector<art_rect> trim(n);
     for (size_t i = 0; i < n; i++) {
-        if (names[i].empty() || names[i].size() >= name_bytes) {
-            err = "\"" + names[i] + "\": a frame name needs 1 to 31 characters";
+        const std::string why = atlas_frame_problem(names[i], pictures[i], size);
+        if (!why.empty()) {
+            err = "\"" + names[i] + "\": " + why;
             return false;
         }
         for (size_t j = 0; j < i; j++)
@@ -58,18 +102,17 @@ bool atlas_pack(const std::vector<std::string> &names, const std::vector<art_ima
                 return false;
             }
         trim[i] = art_opaque_box(pictures[i]);
-        if (trim[i].width == 0) {
-            err = names[i] + ": the picture is fully transparent";
-            return false;
-        }
     }
 
     std::vector<size_t> order(n);
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const auto taller = [&](size_t a, size_t b) {
         if (trim[a].height != trim[b].height) return trim[a].height > trim[b].height;
         return trim[a].width > trim[b].width;
-    });
+    };
+    const auto split = order.begin() + static_cast<std::ptrdiff_t>(std::min(given, n));
+    std::stable_sort(order.begin(), split, taller);
+    std::stable_sort(split, order.end(), taller);
 
     atlas.width = atlas.height = size;
     atlas.rgba.assign(size_t(size) * size * 4, 0);

@@ -1,4 +1,6 @@
 // The boxart command: turns box art files into text and back.
+#include "boxart_cli.h"
+
 #include "boxart_text.h"
 
 #include <cerrno>

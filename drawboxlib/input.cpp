@@ -1,7 +1,7 @@
 // Input events and the window title for the layers that have them (SDL,
 // the web page): a file of its own, so a program whose layer has neither
 // does not link the application's title through it.
-#include "../drawboxlib.h"
+#include "drawboxlib.h"
 
 #include <cstdio>
 #include <cstring>

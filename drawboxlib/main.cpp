@@ -1,6 +1,6 @@
 // Entry point of the interactive builds: start up, then loop until the
 // process is ended (by the application, the window, or from outside).
-#include "../drawboxlib.h"
+#include "drawboxlib.h"
 
 #include <signal.h>
 

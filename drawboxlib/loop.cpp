@@ -1,7 +1,7 @@
 // The main loop, the tick clock and the reset of the engine's state, shared
 // by every platform layer. Only the display, the buffer swap, input and (for
 // offline rendering) the time source differ between platforms.
-#include "../drawboxlib.h"
+#include "drawboxlib.h"
 
 #include <unistd.h>
 

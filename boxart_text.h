@@ -10,7 +10,6 @@
 #define BOXART_TEXT_H
 
 #include <cstddef>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,8 +27,5 @@ bool boxart_build_text(const std::string &text, std::vector<unsigned char> &byte
 // types and the tail are dropped. Without a valid old text, the dump.
 std::string boxart_rewrite_text(const std::string &old_text, const unsigned char *data, size_t size,
                                 const std::vector<int> &origin);
-
-// The command line: boxart dump FILE.dat | boxart build TEXT -o FILE.dat.
-int boxart_main(int argc, char **argv, FILE *out, FILE *err);
 
 #endif

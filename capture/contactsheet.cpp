@@ -1,8 +1,8 @@
 // contactsheet: plays the intro off screen, with its music driving the
 // schedule as always, and keeps one frame of every scene at a telling moment:
 // the first frame, at least a second and a half into the scene's first visit,
-// that shows the most boxes of that visit. The sixteen frames go into one
-// labelled PNG.
+// that shows the most boxes of that visit. A frame of every scene of the
+// show's table goes into one labelled PNG.
 #include <cairo.h>
 
 #include <cstdio>
@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "artimage.h"
 #include "invitro_capture.h"
 #include "drawboxlib/drawboxlib.h"
 #include "drawboxlib/platforms/capture_layer.h"
@@ -27,18 +26,6 @@ constexpr int label_h = 24, gap = 8, columns = 4;
 constexpr double settle_s = 1.5;             // let the animation get going first
 constexpr double longest_s = 900;            // a song that never ends stops here
 
-// The scenes in the order a viewer meets them, with the file each loads.
-struct sheet_entry {
-    const char *scene;
-    const char *file;
-};
-const sheet_entry order[SCENE_COUNT] = {
-    {"hello", "test2"},     {"fade", "hello2"},     {"zuzu", "zuzu2"},       {"knock", "knock2"},
-    {"beat1", "invit"},     {"beat2", "inmossby"},  {"beat3", "greets"},     {"lead2", "ending"},
-    {"heart", "greettext"}, {"cred1", "greets"},    {"cred3", "faces"},      {"cred2", "hellothere"},
-    {"lead1", "cratery"},   {"hal1", "fennickinvitro"}, {"hal2", "tolmen"}, {"black", nullptr},
-};
-
 struct grab {
     bool visited = false, done = false;  // done: its first visit is over
     uint64_t start = 0;
@@ -47,10 +34,23 @@ struct grab {
     std::vector<unsigned char> rgba;
 };
 
-int scene_index(const char *name) {
-    for (int i = 0; i < SCENE_COUNT; i++)
-        if (!strncmp(scenes[i].name, name, sizeof scenes[i].name)) return i;
-    return -1;
+// The scenes in the order a viewer meets them, then those the song never
+// brings in the table's order.
+int viewing_order(int *order) {
+    int n = 0;
+    auto add = [&](const char *name) {
+        for (int i = 0; i < scene_count; i++) {
+            if (strcmp(scenes[i].name, name) != 0) continue;
+            for (int j = 0; j < n; j++)
+                if (order[j] == i) return;
+            order[n++] = i;
+        }
+    };
+    if (schedule.start) add(schedule.start);
+    for (const schedule_row &row : schedule) add(row.scene);
+    for (int i = 0; i < scene_count; i++)
+        if (intro_scene_position(scenes[i].name) < 0) order[n++] = i;
+    return n;
 }
 
 int boxes_shown() {
@@ -69,9 +69,9 @@ void usage(FILE *to) {
     fprintf(to,
             "usage: contactsheet [-o FILE] [--fps N]\n"
             "Plays the intro off screen (Mesa's surfaceless EGL) at 640x360 and writes\n"
-            "one PNG with a frame of each of its sixteen scenes, labelled, in the order\n"
-            "they play; \"black\", which the schedule never picks, comes last. Run it in\n"
-            "the folder that holds out.png, omber.xm and data/.\n"
+            "one PNG with a frame of each scene of its show, labelled, in the order\n"
+            "they play; scenes the song never brings come last. Run it in the folder\n"
+            "that holds out.png, omber.xm and data/ (and assets/show.txt, if any).\n"
             "  -o FILE    the sheet to write (default contact-sheet.png)\n"
             "  --fps N    frames per second of the run (default 25)\n");
 }
@@ -104,14 +104,14 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    for (const char *f : {"out.png", "omber.xm", "data/test2.dat"})
+    for (const char *f : {"out.png", "omber.xm"})
         if (FILE *probe = fopen(f, "rb")) fclose(probe);
         else {
             fprintf(stderr, "contactsheet: no %s here: run it where the intro's files are\n", f);
             return 1;
         }
 
-    grab grabs[SCENE_COUNT];
+    grab grabs[SCENE_MAX];
     capture_start(frame_w, frame_h, fps);
     const uint64_t settle = uint64_t(settle_s * fps), most = uint64_t(longest_s * fps);
     int last = -1;
@@ -139,16 +139,18 @@ int main(int argc, char **argv) {
         }
         if (capture_song_ended() || capture_frame >= most) break;
     }
-    // The schedule never shows "black"; show it here once the song is over.
-    int black = scene_index("black");
-    if (black >= 0 && grabs[black].rgba.empty()) {
-        switchscene("black");
+    // The scenes the schedule never shows, each shown here once the song is over.
+    for (int s = 0; s < scene_count; s++) {
+        if (intro_scene_position(scenes[s].name) >= 0 || !grabs[s].rgba.empty()) continue;
+        switchscene(scenes[s].name);
         capture_step();
-        grabs[black].rgba.assign(dbx_capture_frame(), dbx_capture_frame() + size_t(frame_w) * frame_h * 4);
-        grabs[black].position = -1;
+        grabs[s].rgba.assign(dbx_capture_frame(), dbx_capture_frame() + size_t(frame_w) * frame_h * 4);
+        grabs[s].position = -1;
     }
 
-    const int rows = (SCENE_COUNT + columns - 1) / columns;
+    int order[SCENE_MAX];
+    const int shown = viewing_order(order);
+    const int rows = (shown + columns - 1) / columns;
     const int sheet_w = columns * tile_w + (columns + 1) * gap;
     const int sheet_h = rows * (tile_h + label_h) + (rows + 1) * gap;
     cairo_surface_t *sheet = cairo_image_surface_create(CAIRO_FORMAT_RGB24, sheet_w, sheet_h);
@@ -158,13 +160,13 @@ int main(int argc, char **argv) {
     cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cr, 14);
     int missing = 0;
-    for (int k = 0; k < SCENE_COUNT; k++) {
-        int s = scene_index(order[k].scene);
+    for (int k = 0; k < shown; k++) {
+        const int s = order[k];
         double x = gap + (k % columns) * (tile_w + gap), y = gap + (k / columns) * (tile_h + label_h + gap);
-        std::string label = order[k].scene;
-        if (order[k].file) label += std::string("  \xc2\xb7  ") + order[k].file + ".dat";
-        if (s < 0 || grabs[s].rgba.empty()) {
-            fprintf(stderr, "contactsheet: scene \"%s\" never played\n", order[k].scene);
+        std::string label = scenes[s].name;
+        if (show[s].file[0]) label += std::string("  \xc2\xb7  ") + show[s].file + ".dat";
+        if (grabs[s].rgba.empty()) {
+            fprintf(stderr, "contactsheet: scene \"%s\" never played\n", scenes[s].name);
             missing++;
             continue;
         }
