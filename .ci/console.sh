@@ -182,14 +182,7 @@ play=0
 # through DBX_DATA; the intro must end by itself, with status 0.
 mkdir -p "$work/short"
 cp -r out.png data "$work/short/"
-python3 - omber.xm "$work/short/omber.xm" <<'CUT'
-import sys
-song = bytearray(open(sys.argv[1], "rb").read())
-assert song[:17] == b"Extended Module: "
-song[64:66] = (1).to_bytes(2, "little")  # song length: one position
-song[66:68] = (0).to_bytes(2, "little")  # restart position
-open(sys.argv[2], "wb").write(song)
-CUT
+python3 .ci/cut_song.py omber.xm "$work/short/omber.xm"
 cat >"$work/config" <<CONFIG
 ARCH=$arch
 REPO=$repo

@@ -2,7 +2,9 @@
 # Measures how far the live intro's pictures are from its sound, end to end,
 # on a machine without a sound card or display.
 #
-# A PulseAudio server of its own with a null sink, a virtual X server (Xvfb)
+# A sound server of its own with a null sink (PulseAudio, or PipeWire with
+# wireplumber and pipewire-pulse, which the intro's libpulse talks to the
+# same way), a virtual X server (Xvfb)
 # and the intro (invitro-sdl) playing in real time in a 640x360 window. The
 # screen is grabbed with ffmpeg's x11grab and the sink's monitor recorded
 # with parec, both stamped with the wall clock. The recorded sound is matched
@@ -11,13 +13,15 @@
 # on screen near that moment is the scene switch. Prints each switch's
 # picture-minus-sound offset, their median and every drop-out.
 #
-# Needs: pulseaudio, pulseaudio-utils, xvfb, ffmpeg (Debian packages).
+# Needs: pulseaudio, pulseaudio-utils, xvfb, ffmpeg (Debian packages); with
+# --server pipewire also pipewire, pipewire-bin, wireplumber, pipewire-pulse, dbus.
 # Not a test: it takes the whole song (about three minutes) in real time.
 set -euo pipefail
 
 usage() {
   cat <<EOF
-usage: bench/av_sync.sh [--build DIR] [--program FILE] [--rate HZ] [--seconds N] [--keep]
+usage: bench/av_sync.sh [--build DIR] [--program FILE] [--rate HZ] [--seconds N]
+                        [--server pulseaudio|pipewire] [--keep]
 
   --build DIR    build folder with (or for) invitro-sdl, xmrender and av_sync
                  (default: build)
@@ -28,6 +32,9 @@ usage: bench/av_sync.sh [--build DIR] [--program FILE] [--rate HZ] [--seconds N]
                  one, as the sound is matched sample for sample)
   --seconds N    how long to let the intro play (default 170: the whole song,
                  every scene switch)
+  --server NAME  the sound server: pulseaudio (default) or pipewire (with
+                 wireplumber and pipewire-pulse, as on a current Raspberry Pi
+                 OS desktop)
   --keep         keep the recordings (the folder is printed)
 
 DBX_AV_OFFSET_MS, if set, is passed on to the intro.
@@ -40,12 +47,16 @@ seconds=170
 keep=0
 program=
 rate=48000
+server=pulseaudio
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$(realpath -m "$2"); shift 2 ;;
     --program) program=$(realpath "$2"); shift 2 ;;
     --rate) rate=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
+    --server)
+      case ${2:-} in pulseaudio | pipewire) server=$2 ;; *) usage >&2; exit 2 ;; esac
+      shift 2 ;;
     --keep) keep=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
@@ -53,11 +64,17 @@ while [ $# -gt 0 ]; do
 done
 
 missing=()
-for tool in pulseaudio parec pactl Xvfb ffmpeg; do
+tools=(parec pactl Xvfb ffmpeg) packages="pulseaudio-utils xvfb ffmpeg"
+if [ "$server" = pipewire ]; then
+  tools+=(pipewire wireplumber pipewire-pulse dbus-daemon) packages+=" pipewire pipewire-bin wireplumber pipewire-pulse dbus"
+else
+  tools+=(pulseaudio) packages+=" pulseaudio"
+fi
+for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "av_sync.sh: missing ${missing[*]} (apt-get install pulseaudio pulseaudio-utils xvfb ffmpeg)" >&2
+  echo "av_sync.sh: missing ${missing[*]} (apt-get install $packages)" >&2
   exit 1
 fi
 
@@ -82,13 +99,46 @@ trap cleanup EXIT
 # A sound server of our own, reachable only through its socket in $work.
 export HOME=$work XDG_RUNTIME_DIR=$work/run PULSE_SERVER=unix:$work/run/pulse/native
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-pulseaudio --daemonize=no --exit-idle-time=-1 -n \
-  --load="module-native-protocol-unix" \
-  --load="module-null-sink sink_name=avsync rate=$rate channels=2" \
-  --load="module-always-sink" >"$work/pulseaudio.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl info >/dev/null 2>&1 || { echo "av_sync.sh: pulseaudio did not start:"; cat "$work/pulseaudio.log"; exit 1; }
+if [ "$server" = pipewire ]; then
+  # PipeWire's own null sink at the rate, made from a configuration
+  # fragment of ours; its PulseAudio server answers on the same socket.
+  export XDG_CONFIG_HOME=$work/config
+  mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d"
+  cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/avsync.conf" <<CONF
+context.properties = { default.clock.rate = $rate }
+context.objects = [
+  { factory = adapter
+    args = { factory.name = support.null-audio-sink node.name = "avsync" media.class = Audio/Sink
+             audio.position = [ FL FR ] audio.rate = $rate monitor.channel-volumes = true object.linger = true } }
+]
+CONF
+  # A session bus of our own, which wireplumber needs.
+  dbus-daemon --session --nofork --nopidfile --address="unix:path=$XDG_RUNTIME_DIR/bus" >"$work/dbus.log" 2>&1 &
+  pids+=($!)
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
+  for _ in $(seq 100); do [ -e "$XDG_RUNTIME_DIR/bus" ] && break; sleep 0.1; done
+  mkdir -p "$XDG_CONFIG_HOME/pulse"
+  echo "autospawn = no" >"$XDG_CONFIG_HOME/pulse/client.conf"
+  for daemon in pipewire wireplumber pipewire-pulse; do
+    "$daemon" >"$work/$daemon.log" 2>&1 &
+    pids+=($!)
+    [ "$daemon" != pipewire ] || for _ in $(seq 100); do [ -e "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
+  done
+  # pactl only once the server's socket is there: a client makes the
+  # folder the server wants to make.
+  for _ in $(seq 100); do [ -e "$XDG_RUNTIME_DIR/pulse/native" ] && break; sleep 0.1; done
+  for _ in $(seq 100); do pactl list short sinks 2>/dev/null | grep -q avsync && break; sleep 0.1; done
+  pactl list short sinks 2>/dev/null | grep -q avsync ||
+    { echo "av_sync.sh: pipewire did not start:"; tail -n 20 "$work"/pipewire*.log "$work"/wireplumber.log; exit 1; }
+else
+  pulseaudio --daemonize=no --exit-idle-time=-1 -n \
+    --load="module-native-protocol-unix" \
+    --load="module-null-sink sink_name=avsync rate=$rate channels=2" \
+    --load="module-always-sink" >"$work/pulseaudio.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl info >/dev/null 2>&1 || { echo "av_sync.sh: pulseaudio did not start:"; cat "$work/pulseaudio.log"; exit 1; }
+fi
 pactl set-default-sink avsync
 
 display=
@@ -137,7 +187,7 @@ for ((s = 0; s < seconds; s += 10)); do
 done
 printf '\r   %3d / %d s\n' "$seconds" "$seconds"
 stopped_ms=$(date +%s%3N)
-[ "$ended" = 1 ] || { kill "$intro_pid"; wait "$intro_pid" 2>/dev/null || true; }
+[ "$ended" = 1 ] || { kill "$intro_pid" 2>/dev/null || true; wait "$intro_pid" 2>/dev/null || true; }
 sleep 0.5
 kill -INT "$ffmpeg_pid"; wait "$ffmpeg_pid" 2>/dev/null || true
 kill "$parec_pid"; wait "$parec_pid" 2>/dev/null || true

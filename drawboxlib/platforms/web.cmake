@@ -7,11 +7,10 @@
 # from Debian's own source packages, which scripts/web.sh fetches with
 # apt-get source into the build folder, and become the targets the native
 # lookups make (lodepng_pkg, PkgConfig::MIKMOD), beside dbx_gles (emscripten's
-# own OpenGL ES, linked by default). Makes the OBJECT library dbx_platform_web
-# and the page's program, invitro-web, with the page's files in DBX_WEB_SITE.
+# own OpenGL ES, linked by default). Makes the OBJECT library dbx_platform_web;
+# the page's programs are made in web/ (web/CMakeLists.txt).
 set(DBX_MIKMOD_SOURCE "" CACHE PATH "Debian's libmikmod source folder (apt-get source libmikmod)")
 set(DBX_LODEPNG_SOURCE "" CACHE PATH "Debian's lodepng source folder (apt-get source lodepng)")
-set(DBX_WEB_SITE ${PROJECT_BINARY_DIR}/site CACHE PATH "Where the page and its files are written")
 foreach(dir DBX_MIKMOD_SOURCE DBX_LODEPNG_SOURCE)
   if(NOT ${dir} OR NOT IS_DIRECTORY ${${dir}})
     message(FATAL_ERROR "${dir} must name an unpacked Debian source package (scripts/web.sh does this)")
@@ -41,27 +40,3 @@ add_library(dbx_gles INTERFACE)
 
 add_library(dbx_platform_web OBJECT ${CMAKE_CURRENT_LIST_DIR}/web.cpp)
 target_link_libraries(dbx_platform_web PUBLIC drawboxlib)
-
-# The program: the web layer around intro_app, which brings the engine and
-# the intro, built as for every other platform. The layer has its own main:
-# the browser, not a loop of ours, calls each pass.
-# web/page.cpp is the page's hold on the intro (the state probe its test
-# reads, the "play again" button).
-add_executable(invitro-web ${PROJECT_SOURCE_DIR}/web/page.cpp)
-target_link_libraries(invitro-web PRIVATE intro_app dbx_platform_web)
-set_target_properties(invitro-web PROPERTIES OUTPUT_NAME invitro SUFFIX .js
-                      RUNTIME_OUTPUT_DIRECTORY ${DBX_WEB_SITE})
-target_link_options(invitro-web PRIVATE
-  -sLEGACY_GL_EMULATION=1 -sALLOW_MEMORY_GROWTH=1
-  "-sEXPORTED_FUNCTIONS=_main,_web_start"
-  "-sEXPORTED_RUNTIME_METHODS=ccall"
-  "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/out.png@out.png"
-  "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/omber.xm@omber.xm"
-  "SHELL:--preload-file ${PROJECT_SOURCE_DIR}/data@data")
-file(GLOB scene_files ${PROJECT_SOURCE_DIR}/data/*.dat)
-set_property(TARGET invitro-web APPEND PROPERTY LINK_DEPENDS
-  ${PROJECT_SOURCE_DIR}/out.png ${PROJECT_SOURCE_DIR}/omber.xm ${scene_files})
-
-# The page around it; its start screen shows sprites of the atlas.
-configure_file(${PROJECT_SOURCE_DIR}/web/index.html ${DBX_WEB_SITE}/index.html COPYONLY)
-configure_file(${PROJECT_SOURCE_DIR}/out.png ${DBX_WEB_SITE}/out.png COPYONLY)

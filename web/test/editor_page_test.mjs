@@ -10,13 +10,10 @@
 //    and a download the browser refuses never shows as saved.
 // Usage: node web/test/editor_page_test.mjs SITE_DIR
 import fs from 'node:fs';
-import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
-import { createRequire } from 'node:module';
 
-const require = createRequire(import.meta.url);
-const puppeteer = require('puppeteer-core');
+const { puppeteer, serveSite, chromiumFlags, chromiumPath } = await import('./harness.mjs');
 
 const site = process.argv[2];
 if (!site) {
@@ -26,26 +23,16 @@ if (!site) {
 const failures = [];
 const check = (ok, text) => { console.log(`${ok ? 'ok  ' : 'FAIL'} ${text}`); if (!ok) failures.push(text); };
 
-const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png' };
-const server = http.createServer((req, res) => {
-  const name = decodeURIComponent(new URL(req.url, 'http://x').pathname).replace(/^\/+/, '') || 'index.html';
-  const file = path.join(path.resolve(site), path.normalize(name));
-  if (!file.startsWith(path.resolve(site)) || !fs.existsSync(file)) { res.writeHead(404); res.end(); return; }
-  res.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
-  fs.createReadStream(file).pipe(res);
-});
-await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-const url = `http://127.0.0.1:${server.address().port}/?edit=knock2`;
+const { server, url: site_url } = await serveSite(site);
+const url = `${site_url}?edit=knock2`;
 
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'invitro-editor-chromium-'));
 const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'invitro-editor-downloads-'));
 const browser = await puppeteer.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+  executablePath: chromiumPath,
   headless: true,
   userDataDir: profile,
-  args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-    '--disable-component-update', '--disable-sync', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-    '--window-size=800,500'],
+  args: chromiumFlags(800, 500),
 });
 const cdp = await browser.target().createCDPSession();
 const committedDat = fs.readFileSync(new URL('../../data/knock2.dat', import.meta.url));
