@@ -42,6 +42,9 @@ static const char usage[] =
     "name without its extension) and the sound into a WAV file of the same name;\n"
     "neither may exist yet.\n"
     "\n"
+    "Settings (environment variables): DBX_DATA=DIR reads the intro's files from\n"
+    "DIR instead.\n"
+    "\n"
     "SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the capture at once and remove what\n"
     "it had written; it then exits with 128 plus the signal's number.\n";
 

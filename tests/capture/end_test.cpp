@@ -117,30 +117,4 @@ TEST(LiveEnd, SignalsEndTheProgramCleanly) {
     }
 }
 
-// --help prints the usage and the settings and ends with status 0, also
-// where there is no display to open.
-TEST(Programs, HelpPrintsTheUsageWhateverTheDisplay) {
-    std::vector<std::string> programs = {HEADLESS_PROGRAM, CAPTURE_PROGRAM};
-#ifdef INVITRO_PROGRAM
-    programs.push_back(INVITRO_PROGRAM);
-#endif
-#ifdef RPI_PROGRAM
-    programs.push_back(RPI_PROGRAM);
-#endif
-    const char *display = getenv("DISPLAY");
-    const std::string kept = display ? display : "";
-    unsetenv("DISPLAY");
-    scratch_dir dir;
-    for (const std::string &program : programs) {
-        SCOPED_TRACE(program);
-        const run_result r = run_program(program, dir.path, {"--help"});
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out.rfind("Usage: ", 0), 0u) << r.out;
-        if (program != CAPTURE_PROGRAM) {
-            EXPECT_NE(r.out.find("DBX_LOOP"), std::string::npos) << r.out;
-        }
-    }
-    if (display) setenv("DISPLAY", kept.c_str(), 1);
-}
-
 }  // namespace
