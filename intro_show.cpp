@@ -17,16 +17,26 @@ const char *dbx_application_title = "Fennick 2019 Invitro";
 // DBX_LOOP=1: at its end the intro starts again from the top (a big screen
 // that shows invitations between competitions); 0 or unset: it ends.
 static int loop_setting(void) {
-    const char *value = getenv("DBX_LOOP");
-    if (!value || !strcmp(value, "0") || !*value) return 0;
-    if (!strcmp(value, "1")) return 1;
-    fprintf(stderr, "DBX_LOOP=%s: expected 0 or 1; the intro ends with its song\n", value);
+    int32_t loop = 0;
+    if (!dbx_env_number("DBX_LOOP", &loop) || loop == 0) return 0;
+    if (loop == 1) return 1;
+    fprintf(stderr, "DBX_LOOP=%s: expected 0 or 1; the setting is ignored\n", getenv("DBX_LOOP"));
     return 0;
+}
+
+// Without a usable module the song clock keeps the song's nominal pace
+// until the schedule's last scene has had its position.
+static int schedule_positions(void) {
+    int last = 0;
+    for (const schedule_row &row : schedule)
+        if (row.position > last) last = row.position;
+    return last + 1;
 }
 
 int dbx_application_init(void) {
     intro_open();
     xm_loop = loop_setting();
+    xm_nominal_positions = schedule_positions();
     if (!sound) {
         xmtrack = -1;
         xmrow = 128;

@@ -12,8 +12,15 @@
 #include "sound/xmheard.h"
 #include "sound/xmout.h"
 
+#include <time.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#ifndef __EMSCRIPTEN__
+#include <system_error>
+#include <thread>
+#endif
 
 int xmplaying;
 MODULE *module;
@@ -26,6 +33,8 @@ uint64_t (*xm_clock)(void) = dbx_monotonic_ms;
 const xm_output *xm_live;
 uint64_t xm_mixed;
 int64_t xm_clock_sample;
+int xm_nominal_positions;
+uint32_t xm_open_wait_ms;
 
 int xm_loop;
 int xm_song_ends;
@@ -43,18 +52,24 @@ static uint64_t silent_last_ms;  // its last reading of xm_clock
 static uint64_t silent_ms;       // song time it has counted since silent_from
 static uint64_t retry_ms;        // when an output is tried again
 
-static uint64_t fallback_start_ms;  // offline without a song: when the fallback clock began
-static uint64_t fallback_steps;     // and how often it has stepped since
+static int nominal_ended;  // without a module: the nominal song has been counted as over
 
 // Loads the song file. Only a regular file is handed to the loader: a FIFO
-// would block it. Null on failure, with *kind saying what the path is when
-// it is there but not a regular file.
-static MODULE *load_song(const char **kind) {
+// would block it, and a song without positions would be over before it
+// began. Null on failure, with *kind saying what the path is when it is
+// there but not a regular file, and *empty set for a song without positions.
+static MODULE *load_song(const char **kind, bool *empty) {
     *kind = nullptr;
+    *empty = false;
     FILE *song = dbx_open_regular(dbx_data_file(xm_filename).text, kind);
     if (!song) MikMod_errno = MMERR_OPENING_FILE;
     MODULE *loaded = song ? Player_LoadFP(song, 64, 0) : nullptr;
     if (song) fclose(song);
+    if (loaded && loaded->numpos == 0) {
+        Player_Free(loaded);
+        loaded = nullptr;
+        *empty = true;
+    }
     return loaded;
 }
 
@@ -62,7 +77,8 @@ static MODULE *load_song(const char **kind) {
 // as the song says. The song playing now stays if the file cannot be read.
 static int start_song_again(void) {
     const char *kind;
-    MODULE *fresh = load_song(&kind);
+    bool empty;
+    MODULE *fresh = load_song(&kind, &empty);
     if (!fresh) return -1;
     Player_Stop();
     Player_Free(module);
@@ -110,16 +126,43 @@ static void silent_start(int64_t from_sample, uint64_t now) {
     retry_ms = now + XM_OUTPUT_RETRY_MS;
 }
 
-// The sample the silent clock has reached. A clock that goes back counts as
-// no time, and a jump forwards as one slow frame: neither makes the mixer
-// run away.
-static int64_t silent_now(void) {
-    const uint64_t now = xm_clock();
+// Counts the time the silent clock has run by `now`. A clock that goes back
+// counts as no time, and a jump forwards as one slow frame: neither makes
+// the mixer run away.
+static void silent_count(uint64_t now) {
     uint64_t step = now > silent_last_ms ? now - silent_last_ms : 0;
     if (step > XM_SILENT_MAX_STEP_MS) step = XM_SILENT_MAX_STEP_MS;
     silent_last_ms = now;
     silent_ms += step;
+}
+
+// The sample the silent clock has reached.
+static int64_t silent_now(void) {
+    silent_count(xm_clock());
     return silent_from + static_cast<int64_t>(silent_ms * md_mixfreq / 1000);
+}
+
+// Without a usable module the silent clock counts the song's nominal pace:
+// 6 ticks a row at 125 BPM (120 ms a row), 64 rows a position, for
+// xm_nominal_positions positions; then the song is over (or, with the
+// loop, starts again from the top). Offline it runs on the renderer's clock.
+enum { NOMINAL_ROW_MS = 120, NOMINAL_ROWS = 64 };
+static void nominal_update(void) {
+    silent_count(xm_advance ? dbx_platform_clock() : xm_clock());
+    const uint64_t song_ms = static_cast<uint64_t>(xm_nominal_positions) * NOMINAL_ROWS * NOMINAL_ROW_MS;
+    if (xm_nominal_positions > 0 && silent_ms >= song_ms) {
+        if (xm_loop && !xm_advance) {
+            silent_ms -= song_ms;
+            xm_song_ends++;
+        } else {
+            if (!nominal_ended && !xm_advance) xm_song_ends++;
+            nominal_ended = 1;
+            silent_ms = song_ms;
+        }
+    }
+    const uint64_t rows = silent_ms / NOMINAL_ROW_MS;
+    xmtrack = static_cast<int>(rows / NOMINAL_ROWS);
+    xmrow = static_cast<int>(rows % NOMINAL_ROWS);
 }
 
 // Mixes in small steps and marks where each row begins, so the clock knows
@@ -164,16 +207,31 @@ static uint64_t read_ms, shown_ms;
 static int32_t frame_ms16, swap_ms16;
 static int64_t played_sample;
 static uint64_t played_ms;
+// An output that took over from the silent clock mid-show: the clock goes
+// on from where the show was, also before the output can tell its delay.
+static bool returned;
 
 static void frame_shown(void) { shown_ms = xm_clock(); }
 
-static void live_start(uint64_t now) {
+static void live_start(uint64_t now, bool returning) {
     read_ms = shown_ms = 0;
     frame_ms16 = 16 * 16;
     swap_ms16 = 0;
     played_sample = -1;
     played_ms = now;
+    returned = returning;
     dbx_frame_shown = frame_shown;
+}
+
+// The clock shows `heard` unless that would take it back: then it goes on
+// from where it stood at XM_EASE_PERCENT of the time passed, so that it
+// meets the speaker again without a step back (an output that came back
+// with more delay than it said, a late report, a stalled output).
+static void show_sample(int64_t heard, uint64_t now) {
+    uint64_t passed = read_ms != 0 && now > read_ms ? now - read_ms : 0;
+    if (passed > XM_SILENT_MAX_STEP_MS) passed = XM_SILENT_MAX_STEP_MS;
+    const int64_t eased = xm_clock_sample + static_cast<int64_t>(passed * md_mixfreq / 1000) * XM_EASE_PERCENT / 100;
+    xm_clock_sample = heard > eased ? heard : eased;
 }
 
 // The output failed: the show goes on silently from the sample the clock
@@ -222,15 +280,21 @@ static void live_update(void) {
         lose_output();  // read_ms is still the last reading's time
         return;
     }
-    read_ms = now;
-    if (delay < 0) return;  // not known yet: the clock waits
+    if (delay < 0) {  // not known yet: the clock waits, unless the show had come this far already
+        if (returned) {
+            show_sample(xm_clock_sample, now);
+            xm_heard_at(xm_clock_sample, &xmtrack, &xmrow);
+        }
+        read_ms = now;
+        return;
+    }
     int32_t tick16 = dbx_ticsize * 16, tick_wait16 = 0;  // a pass without a tick waits a frame more
     if (tick16 > frame_ms16) tick_wait16 = frame_ms16 * (tick16 - frame_ms16) / tick16;
     const int64_t ahead_ms =
         static_cast<int64_t>((frame_ms16 * 3 / 2 + tick_wait16 + swap_ms16) / 16) + static_cast<int64_t>(dbx_av_offset_ms);
-    const int64_t heard = played + ahead_ms * static_cast<int64_t>(md_mixfreq) / 1000;
-    xm_clock_sample = heard;
-    xm_heard_at(heard, &xmtrack, &xmrow);
+    show_sample(played + ahead_ms * static_cast<int64_t>(md_mixfreq) / 1000, now);
+    read_ms = now;
+    xm_heard_at(xm_clock_sample, &xmtrack, &xmrow);
     heard_up_to(played);
 }
 
@@ -252,20 +316,92 @@ static const xm_output *open_output(void) {
     return nullptr;
 }
 
-// Without sound, every few seconds: an output that opens takes over with
-// the sound from the sample the show has reached, and the clock follows
-// the speaker again.
+// Opening an output may take as long as its server wants (a server stopped
+// with SIGSTOP, ALSA's default device going through that server): it is
+// done on a thread of its own, which hands over what it opened and ends.
+// The show's thread starts it and takes its result; one runs at a time. A
+// thread that never comes back is left alone and does not keep the process
+// from ending. In a browser, opening never waits and needs no thread.
+namespace {
+enum { OPEN_IDLE, OPEN_RUNNING, OPEN_DONE };
+std::atomic<int> open_state{OPEN_IDLE};
+const xm_output *opened;  // the opener's result, handed over with OPEN_DONE
+}  // namespace
+
+static void open_in_background(void) {
+    opened = open_output();
+    open_state.store(OPEN_DONE, std::memory_order_release);
+}
+
+static void start_opening(void) {
+    if (open_state.load(std::memory_order_acquire) != OPEN_IDLE) return;
+    open_state.store(OPEN_RUNNING, std::memory_order_relaxed);
+#ifdef __EMSCRIPTEN__
+    open_in_background();
+#else
+    try {
+        std::thread(open_in_background).detach();
+    } catch (const std::system_error &) {
+        opened = nullptr;
+        open_state.store(OPEN_DONE, std::memory_order_release);
+    }
+#endif
+}
+
+// What the opener opened, waiting for it up to `wait_ms` of real time:
+// null while it still runs (*running set), or when nothing opened.
+static const xm_output *take_opened(uint32_t wait_ms, bool *running) {
+    const uint64_t until = dbx_monotonic_ms() + wait_ms;
+    while (open_state.load(std::memory_order_acquire) == OPEN_RUNNING && dbx_monotonic_ms() < until) {
+        struct timespec nap = {0, 200000};
+        nanosleep(&nap, nullptr);
+    }
+    const int state = open_state.load(std::memory_order_acquire);
+    *running = state == OPEN_RUNNING;
+    if (state != OPEN_DONE) return nullptr;
+    const xm_output *out = opened;
+    opened = nullptr;
+    open_state.store(OPEN_IDLE, std::memory_order_release);
+    return out;
+}
+
+// An output takes over from the silent clock: it is fed from the sample
+// the show will have reached when that sample is heard (its delay before
+// anything is written, as far as it can tell), and the clock goes on from
+// where it stands.
+static void take_over(const xm_output *out, uint64_t now) {
+    xm_live = out;
+    xm_mode = XM_LIVE;
+    int64_t lead = out->delay();
+    const int64_t most = static_cast<int64_t>(XM_OUTPUT_AHEAD_MS) * md_mixfreq / 1000;
+    if (lead < 0) lead = 0;
+    if (lead > most) lead = most;
+    static int16_t scratch[4096 * 2];
+    const int64_t from = xm_clock_sample + lead;
+    while (static_cast<int64_t>(xm_mixed) < from) {
+        const int64_t left = from - static_cast<int64_t>(xm_mixed);
+        xm_mix(scratch, left < 4096 ? static_cast<uint32_t>(left) : 4096u);
+    }
+    live_start(now, true);
+    read_ms = now;
+    fputs("The sound is back.\n", stderr);
+}
+
+// Without sound: an output the opener has ready takes over, with the sound
+// from the sample the show has reached, and the clock follows the speaker
+// again; every few seconds the outputs are tried again. The show's thread
+// waits xm_open_wait_ms at most for a try.
 static void retry_output(void) {
     const uint64_t now = xm_clock();
-    if (now < retry_ms) return;
-    retry_ms = now + XM_OUTPUT_RETRY_MS;
-    // The mixer must not be ahead of the show, or the sound would be.
-    if (static_cast<int64_t>(xm_mixed) > xm_clock_sample) return;
-    xm_live = open_output();
-    if (!xm_live) return;
-    xm_mode = XM_LIVE;
-    live_start(now);
-    fputs("The sound is back.\n", stderr);
+    bool running;
+    const xm_output *out = take_opened(0, &running);
+    if (!out && !running && now >= retry_ms &&
+        static_cast<int64_t>(xm_mixed) <= xm_clock_sample) {  // the mixer must not be ahead of the show
+        retry_ms = now + XM_OUTPUT_RETRY_MS;
+        start_opening();
+        out = take_opened(xm_open_wait_ms, &running);
+    }
+    if (out) take_over(out, now);
 }
 
 int playxm(void) {
@@ -291,35 +427,44 @@ int playxm(void) {
         // run, so an output that opens later can take over.
         md_mixfreq = 48000;
         md_mode = static_cast<UWORD>((md_mode | DMODE_STEREO | DMODE_16BITS) & ~DMODE_FLOAT);
-        xm_live = open_output();
+    }
+    if (init_nosound()) return -1;
+    const char *kind;
+    bool empty;
+    module = load_song(&kind, &empty);
+    if (!offline && module) {
+        // The first frame waits XM_OUTPUT_OPEN_WAIT_MS at most for an
+        // output; one that opens later takes over then.
+        start_opening();
+        bool running;
+        xm_live = take_opened(XM_OUTPUT_OPEN_WAIT_MS, &running);
         if (xm_live) {
-            live_start(xm_clock());
+            live_start(xm_clock(), false);
         } else {
             fputs("Failed to load mikmod drivers.\n", stderr);
             // Keep the show in time without a sound device.
             result = -1;
         }
     }
-    if (init_nosound()) return -1;
-    const char *kind;
-    module = load_song(&kind);
+    xm_mixed = 0;
+    xm_clock_sample = 0;
+    xm_heard_reset();
+    silent_start(0, offline ? dbx_platform_clock() : xm_clock());
     if (module) {
         Player_Start(module);
         xm_mode = offline ? XM_OFFLINE : xm_live ? XM_LIVE : XM_SILENT;
-        silent_start(0, xm_clock());
-        xm_mixed = 0;
-        xm_clock_sample = 0;
-        xm_heard_reset();
     } else {
+        // The scenes follow the song's nominal pace on the silent clock.
         const dbx_path path = dbx_data_file(xm_filename);
         if (kind)
             fprintf(stderr, "Cannot load the music module \"%s\" (it is %s, not a regular file); the scenes follow "
                     "the silent clock.\n", path.text, kind);
+        else if (empty)
+            fprintf(stderr, "Cannot load the music module \"%s\" (it has no song positions); the scenes follow the "
+                    "silent clock.\n", path.text);
         else
             fprintf(stderr, "Cannot load the music module \"%s\" (%s; looked in %s); the scenes follow the silent "
                     "clock.\n", path.text, MikMod_strerror(MikMod_errno), dbx_data_where().text);
-        fallback_start_ms = dbx_platform_clock();
-        fallback_steps = 0;
     }
     return result;
 }
@@ -331,6 +476,8 @@ void xm_reset(void) {
     }
     if (xmplaying) MikMod_Exit();
     if (xm_live) xm_live->close();
+    bool running;
+    if (const xm_output *late = take_opened(0, &running)) late->close();  // opened for a show that is over
     if (dbx_frame_shown == frame_shown) dbx_frame_shown = nullptr;
     module = nullptr;
     xmplaying = 0;
@@ -345,7 +492,8 @@ void xm_reset(void) {
     song_over = last_sngpos = last_patpos = 0;
     silent_from = 0;
     silent_last_ms = silent_ms = retry_ms = 0;
-    fallback_start_ms = fallback_steps = 0;
+    nominal_ended = 0;
+    returned = false;
     read_ms = shown_ms = 0;
     frame_ms16 = swap_ms16 = 0;
     played_sample = -1;
@@ -356,15 +504,8 @@ void xm_reset(void) {
 int xmupdate(void) {
     switch (xm_mode) {
     case XM_NONE:
-        // Without a song the scenes keep coming on the fallback clock, one
-        // step a frame. Offline, where frames come at any rate, it steps as
-        // often as a 60 Hz display would have shown a frame by now.
-        if (xmplaying && xm_advance) {
-            const uint64_t due = ((dbx_platform_clock() - fallback_start_ms) * 60 + 999) / 1000 + 1;
-            for (; fallback_steps < due; fallback_steps++) xm_fallback_step();
-        } else if (xmplaying) {
-            xm_fallback_step();
-        }
+        // Without a song the scenes keep the song's nominal pace.
+        if (xmplaying) nominal_update();
         return 0;
     case XM_OFFLINE:
         if (Player_Active()) xm_advance();

@@ -20,7 +20,9 @@ extern int xm_song_ends;
 // The song from the top, at once (after its end, to play it again).
 void xm_restart(void);
 
-// One step of the fallback clock (the silent configuration, or no module).
+// One step of the frame-counting clock of the silent build setting (no
+// music at all). Without a usable module the song clock keeps the song's
+// nominal pace instead (playxm.h).
 void xm_fallback_step(void);
 
 #endif

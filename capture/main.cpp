@@ -3,6 +3,7 @@
 // loop as the interactive builds, on an off-screen display and a virtual clock.
 #include "invitro_capture.h"
 
+#include "drawboxlib/drawboxlib.h"
 #include "drawboxlib/platforms/capture_layer.h"
 #include "file_io.h"
 
@@ -27,11 +28,11 @@ static const char usage[] =
     "Renders the intro offline to a video file: every frame, with its music, in sync.\n"
     "Run it in the folder that holds the intro's files (out.png, omber.xm, data/).\n"
     "\n"
-    "  -o FILE          the video to write (default invitro.mp4)\n"
+    "  -o FILE          the video to write, an .mp4 (default invitro.mp4)\n"
     "  --size WxH       frame size in pixels, even numbers (default 1280x720)\n"
     "  --fps N          frames per second (default 60)\n"
-    "  --seconds N      length of the capture (default: until the song has ended,\n"
-    "                   plus 5 seconds of the last scene)\n"
+    "  --seconds N      length of the capture, e.g. 20 or 20.5 (default: until the\n"
+    "                   song has ended, plus 5 seconds of the last scene)\n"
     "  --timeline FILE  also write a CSV with one row per frame: frame, time in ms,\n"
     "                   song position, row, beat number, scene name\n"
     "  --help           show this text\n"
@@ -40,6 +41,9 @@ static const char usage[] =
     "is not on the PATH, the frames are written as PNG files into FILE-frames/ (the\n"
     "name without its extension) and the sound into a WAV file of the same name;\n"
     "neither may exist yet.\n"
+    "\n"
+    "Settings (environment variables): DBX_DATA=DIR reads the intro's files from\n"
+    "DIR instead.\n"
     "\n"
     "SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the capture at once and remove what\n"
     "it had written; it then exits with 128 plus the signal's number.\n";
@@ -60,12 +64,28 @@ struct settings {
     exit(2);
 }
 
-static bool parse_int(const std::string &text, long low, long high, long *value) {
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    *value = strtol(text.c_str(), nullptr, 10);
-    return *value >= low && *value <= high;
+// A whole number from low to high, read as the settings read numbers.
+static bool parse_int(const std::string &text, int32_t low, int32_t high, int32_t *value) {
+    return !dbx_whole_number(text.c_str(), value) && *value >= low && *value <= high;
+}
+
+// Seconds as the settings read numbers, whole (blanks before, nothing
+// after), with a decimal fraction allowed: "1", "20.05". Not "0x1" or "1e1".
+static bool parse_seconds(const std::string &text, double *seconds) {
+    const size_t dot = text.find('.');
+    int32_t whole = 0;
+    if (dbx_whole_number(text.substr(0, dot).c_str(), &whole)) return false;
+    double fraction = 0, unit = 1;
+    if (dot != std::string::npos) {
+        if (dot + 1 == text.size()) return false;
+        for (size_t i = dot + 1; i < text.size(); i++) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            unit /= 10;
+            fraction += (text[i] - '0') * unit;
+        }
+    }
+    *seconds = whole + (text.find('-') != std::string::npos ? -fraction : fraction);
+    return true;
 }
 
 static settings parse_options(int argc, char **argv) {
@@ -95,7 +115,7 @@ static settings parse_options(int argc, char **argv) {
             s.output = value;
         } else if (option == "--size") {
             size_t x = value.find('x');
-            long w = 0, h = 0;
+            int32_t w = 0, h = 0;
             if (x == std::string::npos || !parse_int(value.substr(0, x), 2, 7680, &w) ||
                 !parse_int(value.substr(x + 1), 2, 4320, &h))
                 bad_usage("--size wants WIDTHxHEIGHT, e.g. 1280x720 (at most 7680x4320), not '" + value + "'");
@@ -103,14 +123,13 @@ static settings parse_options(int argc, char **argv) {
             s.width = static_cast<int>(w);
             s.height = static_cast<int>(h);
         } else if (option == "--fps") {
-            long fps = 0;
-            if (!parse_int(value, 1, 240, &fps)) bad_usage("--fps wants a whole number from 1 to 240, not '" + value + "'");
+            int32_t fps = 0;
+            if (!parse_int(value, 1, 240, &fps))
+                bad_usage("--fps wants a whole number from 1 to 240, not '" + value + "'");
             s.fps = static_cast<int>(fps);
         } else if (option == "--seconds") {
-            char *end = nullptr;
-            errno = 0;
-            double seconds = value.empty() ? -1 : strtod(value.c_str(), &end);
-            if (errno || !end || *end || !(seconds > 0) || seconds > longest_song_s)
+            double seconds = -1;
+            if (!parse_seconds(value, &seconds) || !(seconds > 0) || seconds > longest_song_s)
                 bad_usage("--seconds wants a number of seconds above 0 and at most 1800, not '" + value + "'");
             s.seconds = seconds;
         } else {
@@ -184,7 +203,19 @@ static std::string outputs_problem(const settings &s, const output_names &names,
                        names.wav + ", but \"" + file +
                        "\" already exists; remove it, or name another -o";
         }
-    return tool_output_clash(outputs, capture_inputs());
+    const std::string clash = tool_output_clash(outputs, capture_inputs());
+    if (!clash.empty()) return clash;
+    // The video is an MP4, whatever its name says: a name that says another
+    // kind of file is refused rather than filled with one it is not.
+    const std::string name = fs::path(s.output).filename().string();
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        std::string extension = name.substr(dot + 1);
+        for (char &c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        if (extension != "mp4")
+            return "cannot write \"" + s.output + "\": the video is an MP4; name it with .mp4 (or without an extension)";
+    }
+    return "";
 }
 
 // ---------------------------------------------------------------- the capture

@@ -5,6 +5,7 @@
 // back, so nothing can deadlock. Without ffmpeg: one PNG per frame and a WAV
 // file.
 #include "invitro_capture.h"
+#include "drawboxlib/drawboxlib.h"
 #include "drawboxlib/platforms/capture_layer.h"
 
 #include <lodepng.h>
@@ -506,15 +507,13 @@ int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg
     frames_written = 0;
     last_png.clear();
     const std::string part = ".part-" + std::to_string(getpid());
-    if (const char *limit = getenv("INVITRO_CAPTURE_STALL_MS")) {
-        char *end = nullptr;
-        errno = 0;
-        const long ms = strtol(limit, &end, 10);
-        if (end != limit && !*end && !errno && ms > 0)
-            stall_limit = std::chrono::milliseconds(ms);
+    int32_t limit_ms = 0;
+    if (dbx_env_number("INVITRO_CAPTURE_STALL_MS", &limit_ms)) {
+        if (limit_ms > 0)
+            stall_limit = std::chrono::milliseconds(limit_ms);
         else
-            fprintf(stderr, "INVITRO_CAPTURE_STALL_MS=%s: not a whole number of milliseconds above 0; the setting is "
-                    "ignored\n", limit);
+            fprintf(stderr, "INVITRO_CAPTURE_STALL_MS=%s: the limit must be above 0 milliseconds; the setting is "
+                    "ignored\n", getenv("INVITRO_CAPTURE_STALL_MS"));
     }
     if (with_ffmpeg) {
         // A closed pipe must show up as a failed write, not end the program.

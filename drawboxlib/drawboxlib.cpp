@@ -97,8 +97,6 @@ static void ignored(const char *name, const char *text, const char *why) {
     fprintf(stderr, "%s=%s: %s; the setting is ignored\n", name, text, why);
 }
 
-// A whole decimal number from start up to stop (or the end of the text):
-// null when it is one in the 32-bit range, otherwise why it is not.
 static const char *whole_number(const char *start, const char *stop, int32_t *value) {
     while (*start == ' ' || *start == '\t') start++;
     const char *digits = start + (*start == '-' || *start == '+');
@@ -112,8 +110,9 @@ static const char *whole_number(const char *start, const char *stop, int32_t *va
     return nullptr;
 }
 
-// A number setting; true when it was given and is a whole number.
-static bool env_number(const char *name, int32_t *value) {
+const char *dbx_whole_number(const char *text, int32_t *value) { return whole_number(text, nullptr, value); }
+
+bool dbx_env_number(const char *name, int32_t *value) {
     const char *text = getenv(name);
     if (!text) return false;
     int32_t number;
@@ -171,9 +170,9 @@ static void check_layer(bool window_given, bool x_inherited, bool y_inherited) {
 }
 
 void dbx_init(void) {
-    env_number("DBX_OVERSCAN", &dbx_screen_overscan);
-    env_number("DBX_OVERSCANX", &dbx_screen_overscanx);
-    env_number("DBX_OVERSCANY", &dbx_screen_overscany);
+    dbx_env_number("DBX_OVERSCAN", &dbx_screen_overscan);
+    dbx_env_number("DBX_OVERSCANX", &dbx_screen_overscanx);
+    dbx_env_number("DBX_OVERSCANY", &dbx_screen_overscany);
     const bool window_given = env_size("DBX_WINDOWSIZE", &dbx_window_width, &dbx_window_height);
     // A logical resolution must be drawable: with a side below 1 there is
     // nothing to fit into the window, and a side beyond DBX_MAX_LAYER_SIDE
@@ -188,7 +187,7 @@ void dbx_init(void) {
         }
     }
     int32_t offset;
-    if (env_number("DBX_AV_OFFSET_MS", &offset)) {
+    if (dbx_env_number("DBX_AV_OFFSET_MS", &offset)) {
         if (offset >= -DBX_AV_OFFSET_MAX_MS && offset <= DBX_AV_OFFSET_MAX_MS)
             dbx_av_offset_ms = offset;
         else

@@ -228,6 +228,14 @@ dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int da
 // when there is no file to open (a missing file). The file library
 // (files/file_io.cpp) defines it for the engine and the tools alike.
 FILE *dbx_open_regular(const char *path, const char **kind);
+// A whole decimal number in the 32-bit range, blanks before it allowed:
+// null when `text` is one (stored in *value), otherwise why it is not
+// ("not a whole number", "the number is out of range").
+const char *dbx_whole_number(const char *text, int32_t *value);
+// A number setting from the environment: true when it is set and is a whole
+// number; one set to anything else is named on standard error with the
+// reason, and ignored.
+bool dbx_env_number(const char *name, int32_t *value);
 // Where the program's own file `name` (the atlas, a scene file, the module)
 // is read from: in the folder DBX_DATA names when it is set; otherwise in
 // the working folder when it is there, else in the package's data folder

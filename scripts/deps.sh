@@ -31,6 +31,7 @@ test_packages=(
   libcairo2-dev fonts-dejavu-core fonts-dejavu-extra
   libgtest-dev libgmock-dev libbenchmark-dev
   openmpt123
+  pulseaudio libasound2-plugins
 )
 tests=0
 only=0

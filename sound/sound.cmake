@@ -7,6 +7,10 @@ if(EMSCRIPTEN)
   target_sources(intro_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/xmout_web.cpp)
   target_compile_definitions(intro_core PRIVATE DBX_WEB_AUDIO DBX_NO_PULSE DBX_NO_ALSA)
 else()
+  # Outputs are opened on a thread of their own, so that a hung server never
+  # holds up the show.
+  find_package(Threads REQUIRED)
+  target_link_libraries(intro_core PUBLIC Threads::Threads)
   # Live sound: PulseAudio (or PipeWire's pulse server) on a desktop, ALSA on
   # a console. Either may be missing; without both the intro plays silently.
   pkg_check_modules(PULSE IMPORTED_TARGET libpulse)

@@ -9,7 +9,8 @@
 struct xm_output {
     // Opens the default device for 16-bit stereo at about `*rate` Hz and
     // sets `*rate` to the rate it plays at. 0 on success; nothing is
-    // printed on failure.
+    // printed on failure. Called on a thread of its own, which then hands
+    // the output over; it may block as long as a hung server makes it.
     int (*open)(unsigned *rate);
     // Sample frames it takes now without waiting (it also does the
     // output's housekeeping, so it is called first every frame).
@@ -17,7 +18,8 @@ struct xm_output {
     // Queues `frames` interleaved stereo frames; they fit in room().
     void (*write)(const int16_t *pcm, uint32_t frames);
     // Sample frames between the last one written and the one heard now, or
-    // -1 while the output cannot tell yet.
+    // -1 while the output cannot tell yet. Asked once before anything is
+    // written, it is how long the first sample written takes to be heard.
     int64_t (*delay)(void);
     // Non-zero once the output has stopped playing for good: its server
     // went away, its device was unplugged or switched off, or (in a
@@ -49,6 +51,8 @@ enum { XM_OUTPUT_AHEAD_MS = 1000 };
 // An output whose heard sample has not moved for this long has stalled
 // (a server that hangs, a device that takes nothing) and counts as failed.
 enum { XM_OUTPUT_STALL_MS = 2000 };
+// The first frame waits this long at most for the outputs to open.
+enum { XM_OUTPUT_OPEN_WAIT_MS = 1000 };
 // Without sound, an output is tried again this often.
 enum { XM_OUTPUT_RETRY_MS = 3000 };
 

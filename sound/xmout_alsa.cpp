@@ -13,24 +13,31 @@ static bool lost;  // an error that starting again did not mend
 // do, also when it is tried again every few seconds.
 static void quiet(const char *, int, const char *, int, const char *, ...) {}
 
+static void alsa_close(void) {
+    if (pcm) snd_pcm_close(pcm);
+    pcm = nullptr;
+}
+
 static int alsa_open(unsigned *rate) {
     snd_lib_error_set_handler(quiet);
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return -1;
+    // On a desktop the default device is a plugin that plays to a sound
+    // server (PulseAudio, PipeWire), and it waits without a limit, also
+    // every frame, while that server hangs. The PulseAudio output plays to
+    // such a server without ever waiting, so ALSA is left to real devices.
+    if (xm_pulse_output && snd_pcm_type(pcm) == SND_PCM_TYPE_IOPLUG) {
+        alsa_close();
+        return -1;
+    }
     // ALSA's own choice of buffer and periods for this much delay; its plug
     // layer converts the rate where the device cannot play it.
     if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 2, *rate, 1,
                            XM_OUTPUT_AHEAD_MS * 1000u) < 0) {
-        snd_pcm_close(pcm);
-        pcm = nullptr;
+        alsa_close();
         return -1;
     }
     lost = false;
     return 0;
-}
-
-static void alsa_close(void) {
-    if (pcm) snd_pcm_close(pcm);
-    pcm = nullptr;
 }
 
 // An output that ran dry is started again: the sound has a gap, the song

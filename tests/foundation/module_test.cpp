@@ -2,11 +2,17 @@
 // clock must follow the module's own tempo.
 #include "drawboxlib/drawboxlib.h"
 #include "playxm.h"
+#include "pulse_server.h"
 #include "sound/xmout.h"
 #include "xmwriter.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -109,8 +115,12 @@ void start_tiny_song(const std::string &name, const std::vector<uint8_t> &bytes 
 }
 
 struct clock_steps : testing::Test {
-    void SetUp() override { xm_clock = fake_clock; }
+    void SetUp() override {
+        xm_clock = fake_clock;
+        xm_open_wait_ms = 1000;  // an output that opens at once takes over in the same frame
+    }
     void TearDown() override {
+        xm_open_wait_ms = 0;
         xm_clock = dbx_monotonic_ms;
         xm_outputs[0] = xm_pulse_output;
         xm_outputs[1] = xm_alsa_output;
@@ -155,7 +165,7 @@ TEST_F(clock_steps, SilentClockRidesOutJumpsOfAnHour) {
 struct fake_out {
     uint64_t played, queued, written, last_ms;
     int64_t device, capacity;
-    bool opens, knows_delay, broken, stalled;
+    bool opens, knows_delay, broken, stalled, fresh;
     int closes;
     uint64_t mixed_at_open, played_at_open;  // the first sample it was given, and how much it had played then
     uint64_t loud_after;  // the last frame written that was not silent, counted from the first
@@ -174,8 +184,7 @@ int fake_open(unsigned *rate) {
     *rate = 48000;
     out.last_ms = fake_now;
     out.queued = 0;
-    out.mixed_at_open = xm_mixed;
-    out.played_at_open = out.played;
+    out.fresh = true;
     return out.opens && !out.broken ? 0 : -1;
 }
 uint32_t fake_room(void) {
@@ -188,6 +197,11 @@ uint32_t fake_room(void) {
     return static_cast<uint32_t>(out.capacity - static_cast<int64_t>(out.queued));
 }
 void fake_write(const int16_t *pcm, uint32_t frames) {
+    if (out.fresh) {
+        out.mixed_at_open = xm_mixed - frames;
+        out.played_at_open = out.played;
+        out.fresh = false;
+    }
     for (uint32_t i = 0; i < 2 * frames; i++)
         if (pcm[i] != 0) out.loud_after = out.written + i / 2;
     out.queued += frames;
@@ -428,6 +442,217 @@ TEST_F(clock_steps, TheSongsEndIsCountedWhenHeardAndTheLoopStartsItAgain) {
             }
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// An output whose open blocks until the test lets it go (a server stopped
+// with SIGSTOP): the show's thread keeps making its passes, silently and in
+// time, whether the block comes at the start or on a retry; once the open
+// returns, the output takes over.
+std::atomic<bool> open_released, open_returned;
+int blocking_open(unsigned *rate) {
+    while (!open_released) usleep(1000);
+    const int result = fake_open(rate);
+    open_returned = true;
+    return result;
+}
+const xm_output blocking = {blocking_open, fake_room, fake_write, fake_delay, fake_failed, fake_close};
+
+TEST_F(clock_steps, AnOpenThatBlocksNeverHoldsUpTheShow) {
+    for (bool at_start : {true, false}) {
+        SCOPED_TRACE(at_start ? "at the start" : "on a retry");
+        start_tiny_song("blocks.xm", tiny_module_bytes(8));
+        xm_open_wait_ms = 0;
+        out = make_out(10, 300, at_start);
+        open_released = open_returned = false;
+        xm_outputs[0] = at_start ? &blocking : &fake;
+        xm_outputs[1] = nullptr;
+        fake_now = 7000000000;
+        testing::internal::CaptureStderr();
+        const uint64_t started = dbx_monotonic_ms();
+        playxm();
+        EXPECT_LE(dbx_monotonic_ms() - started, XM_OUTPUT_OPEN_WAIT_MS + 200u);
+        if (!at_start) {
+            out.opens = true;
+            xm_outputs[0] = &blocking;
+        }
+        ASSERT_EQ(xm_live, nullptr);
+        // Ten seconds of show, through several retries: every pass is quick
+        // and the clock keeps the song's time.
+        play_for(10000);
+        uint64_t longest_pass = 0;
+        for (int i = 0; i < 50; i++) {
+            const uint64_t before = dbx_monotonic_ms();
+            fake_now += 16;
+            xmupdate();
+            longest_pass = std::max(longest_pass, dbx_monotonic_ms() - before);
+        }
+        EXPECT_LT(longest_pass, 50u);
+        EXPECT_NEAR(static_cast<double>(xm_clock_sample), (10000 + 50 * 16) * 48.0, 48 * 20.0);
+        EXPECT_EQ(xm_live, nullptr);
+        // The server answers: the output takes over at a later pass.
+        open_released = true;
+        while (!open_returned) usleep(1000);
+        play_for(100);
+        EXPECT_EQ(xm_live, &blocking);
+        EXPECT_EQ(xm_mode, XM_LIVE);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("The sound is back."), std::string::npos) << said;
+    }
+}
+
+// An output that opens while the show runs silently (the first time, or
+// again) and turns out to hold more than it said before the first write:
+// the picture never steps back, eases toward the speaker at no more than
+// the ease share of real time, and then follows it.
+TEST_F(clock_steps, AReturningOutputNeverTakesTheClockBack) {
+    const struct {
+        int64_t hidden_ms;  // delay it did not tell before the first write
+    } cases[] = {{0}, {300}, {900}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.hidden_ms);
+        start_tiny_song("return.xm", tiny_module_bytes(20));
+        out = make_out(40, 300, false);
+        xm_outputs[0] = &fake;
+        xm_outputs[1] = nullptr;
+        fake_now = 8000000000;
+        testing::internal::CaptureStderr();
+        playxm();
+        play_for(2000);
+        out.opens = true;
+        bool hidden = false;
+        int64_t before = xm_clock_sample;
+        uint64_t live_for = 0;
+        play_for(XM_OUTPUT_RETRY_MS + 10000, [&] {
+            if (xm_live && !hidden && out.written > 0) {
+                out.device += c.hidden_ms * 48;  // its device holds more than it said
+                hidden = true;
+            }
+            const int64_t step = xm_clock_sample - before;
+            EXPECT_GE(step, 16 * 48 * XM_EASE_PERCENT / 100 - 48);
+            EXPECT_LE(step, 16 * 48 + 60 * 48);  // a forward step of the look-ahead at most
+            before = xm_clock_sample;
+            if (xm_live) live_for += 16;
+        });
+        testing::internal::GetCapturedStderr();
+        ASSERT_GT(live_for, 9000u);
+        // Caught up: the clock shows the sample heard, 29 ms ahead.
+        const int64_t heard = static_cast<int64_t>(out.mixed_at_open + out.played - out.played_at_open) - out.device;
+        EXPECT_NEAR(static_cast<double>(xm_clock_sample), static_cast<double>(heard + 29 * 48), 48.0 * 2);
+    }
+}
+
+// Without a usable module (an empty file, garbage, a song of no positions)
+// the module is named with the reason, and the scenes come at the song's
+// nominal pace, 120 ms a row, until the song's nominal length is over; with
+// the loop the song starts again from the top.
+TEST_F(clock_steps, WithoutAUsableModuleTheShowKeepsTheSongsPaceAndEnds) {
+    std::vector<uint8_t> no_positions = tiny_module_bytes(1);
+    no_positions[64] = no_positions[65] = 0;  // the song's length
+    const struct {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        bool loop;
+    } cases[] = {{"empty", {}, false},
+                 {"garbage", std::vector<uint8_t>(5000, 0x5a), false},
+                 {"no positions", no_positions, false},
+                 {"empty, loop", {}, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        xm_reset();
+        const std::string path = testing::TempDir() + "unusable.xm";
+        FILE *f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        if (!c.bytes.empty()) fwrite(c.bytes.data(), 1, c.bytes.size(), f);
+        fclose(f);
+        xm_filename = path.c_str();
+        xm_outputs[0] = xm_outputs[1] = nullptr;
+        xm_loop = c.loop;
+        xm_nominal_positions = 3;
+        fake_now = 9000000000;
+        testing::internal::CaptureStderr();
+        playxm();
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(module, nullptr);
+        EXPECT_NE(said.find("Cannot load the music module \"" + path + "\""), std::string::npos) << said;
+        if (c.what == std::string("no positions")) {
+            EXPECT_NE(said.find("(it has no song positions)"), std::string::npos) << said;
+        }
+        const uint64_t start = fake_now;
+        int ended_at_ms = -1;
+        play_for(3 * 64 * 120 + 4000, [&] {
+            const uint64_t t = fake_now - start;
+            if (xm_song_ends > 0 && ended_at_ms < 0) ended_at_ms = static_cast<int>(t);
+            const uint64_t song_ms = 3 * 64 * 120;
+            const uint64_t in_song = c.loop ? t % song_ms : std::min(t, song_ms);
+            if (in_song % 120 >= 20 && in_song % 120 <= 100 && t < song_ms + 3000) {
+                ASSERT_EQ(beatnow(), in_song / 120) << "at " << t << " ms";
+            }
+        });
+        EXPECT_NEAR(ended_at_ms, 3 * 64 * 120, 16);
+        EXPECT_EQ(xm_song_ends, 1);
+    }
+    xm_nominal_positions = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// A real PulseAudio server stopped with SIGSTOP while the song plays through
+// it: the output is lost after the stall limit, the retries (PulseAudio's
+// own, and ALSA's default device going through the server, which hangs in
+// it) never hold up a pass, and once the server goes on the sound comes back.
+TEST(StoppedServer, ThePictureNeverWaitsForIt) {
+    struct {
+        const char *how;
+        const xm_output *retried;  // tried after PulseAudio
+    } cases[] = {{"PulseAudio", nullptr}, {"PulseAudio, then ALSA's default device", xm_alsa_output}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        if (!xm_pulse_output) GTEST_SKIP() << "this build has no PulseAudio output";
+        pulse_server server;
+        if (!server.start()) GTEST_SKIP() << "no pulseaudio program to start a server with";
+        start_tiny_song("stopped.xm", tiny_module_bytes(40));
+        xm_outputs[0] = xm_pulse_output;
+        xm_outputs[1] = c.retried;
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(playxm(), 0);
+        ASSERT_EQ(xm_live, xm_pulse_output);
+        uint64_t longest_pass = 0;
+        auto run = [&](uint64_t ms) {
+            const uint64_t until = dbx_monotonic_ms() + ms;
+            while (dbx_monotonic_ms() < until) {
+                const uint64_t before = dbx_monotonic_ms();
+                xmupdate();
+                if (dbx_frame_shown) dbx_frame_shown();
+                longest_pass = std::max(longest_pass, dbx_monotonic_ms() - before);
+                usleep(16000);
+            }
+        };
+        run(500);
+        server.signal(SIGSTOP);
+        const int64_t at_stop = xm_clock_sample;
+        run(XM_OUTPUT_STALL_MS + 300);  // a hung server is lost after the stall limit
+        EXPECT_EQ(xm_live, nullptr);
+        run(XM_OUTPUT_RETRY_MS + 1200);  // a retry hangs in the server
+        EXPECT_EQ(xm_live, nullptr);
+        EXPECT_LT(longest_pass, 100u);
+        // The picture kept moving all along, in time.
+        EXPECT_GT(xm_clock_sample - at_stop, static_cast<int64_t>(XM_OUTPUT_STALL_MS + XM_OUTPUT_RETRY_MS) * 48);
+        server.signal(SIGCONT);
+        const uint64_t until = dbx_monotonic_ms() + 2 * XM_OUTPUT_RETRY_MS + 3000;
+        while (!xm_live && dbx_monotonic_ms() < until) run(100);
+        EXPECT_EQ(xm_live, xm_pulse_output);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("The sound is back."), std::string::npos) << said;
+        xm_reset();
+    }
+    xm_outputs[0] = xm_pulse_output;
+    xm_outputs[1] = xm_alsa_output;
 }
 
 }  // namespace
