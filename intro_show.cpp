@@ -17,11 +17,8 @@ const char *dbx_application_title = "Fennick 2019 Invitro";
 // DBX_LOOP=1: at its end the intro starts again from the top (a big screen
 // that shows invitations between competitions); 0 or unset: it ends.
 static int loop_setting(void) {
-    int32_t loop = 0;
-    if (!dbx_env_number("DBX_LOOP", &loop) || loop == 0) return 0;
-    if (loop == 1) return 1;
-    fprintf(stderr, "DBX_LOOP=%s: expected 0 or 1; the setting is ignored\n", getenv("DBX_LOOP"));
-    return 0;
+    bool loop = false;
+    return dbx_env_flag("DBX_LOOP", &loop) && loop;
 }
 
 // Without a usable module the song clock keeps the song's nominal pace

@@ -80,7 +80,7 @@ extern int64_t xm_clock_sample;
 // The song clock follows as the jump is heard. Nothing without a module.
 void xm_seek(int position, int paused);
 
-// The module file, relative to the working directory.
+// The module's file name, found through the data folder (dbx_data_file).
 extern const char *xm_filename;
 
 #endif

@@ -508,13 +508,8 @@ int output_open(const std::string &path, int w, int h, int rate, bool use_ffmpeg
     last_png.clear();
     const std::string part = ".part-" + std::to_string(getpid());
     int32_t limit_ms = 0;
-    if (dbx_env_number("INVITRO_CAPTURE_STALL_MS", &limit_ms)) {
-        if (limit_ms > 0)
-            stall_limit = std::chrono::milliseconds(limit_ms);
-        else
-            fprintf(stderr, "INVITRO_CAPTURE_STALL_MS=%s: the limit must be above 0 milliseconds; the setting is "
-                    "ignored\n", getenv("INVITRO_CAPTURE_STALL_MS"));
-    }
+    if (dbx_env_range("INVITRO_CAPTURE_STALL_MS", 1, INT32_MAX, "the limit must be above 0 milliseconds", &limit_ms))
+        stall_limit = std::chrono::milliseconds(limit_ms);
     if (with_ffmpeg) {
         // A closed pipe must show up as a failed write, not end the program.
         signal(SIGPIPE, SIG_IGN);

@@ -53,10 +53,7 @@ void capture_start(int width, int height, int fps) {
     capture_frame = 0;
     const size_t most = static_cast<size_t>(CAPTURE_MIXFREQ / fps + 1) * CAPTURE_CHANNELS;
     capture_audio = static_cast<int16_t *>(calloc(most, sizeof(int16_t)));
-    if (!capture_audio) {
-        fputs("invitro-capture: out of memory for the sound buffer\n", stderr);
-        exit(1);
-    }
+    if (!capture_audio) dbx_fail("invitro-capture: out of memory for the sound buffer\n");
     // The music: no sound device, 48 kHz 16-bit stereo from the software mixer.
 
     xm_advance = mix_frame;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,14 @@
 void dbx_platform_fatal(const char *title, const char *text) {
     printf("[%s] %s\n", title, text);
     fflush(stdout);
+}
+
+void dbx_fail(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    exit(1);
 }
 
 // The package's data folder, from the folder the program lies in (set by

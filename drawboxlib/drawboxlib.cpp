@@ -89,70 +89,16 @@ int dbx_alphamode;
 int32_t dbx_av_offset_ms;
 int32_t dbx_platform_unpaced;
 
-// Every setting is read whole: blanks may come before a number, but
-// nothing may follow it, so "1e3" or "20px" is not read as 1 or 20. A value
-// that is not a usable number is reported with one line and counts as not
-// given; a layer the display cannot show ends the program (check_layer).
-static void ignored(const char *name, const char *text, const char *why) {
-    fprintf(stderr, "%s=%s: %s; the setting is ignored\n", name, text, why);
-}
-
-static const char *whole_number(const char *start, const char *stop, int32_t *value) {
-    while (*start == ' ' || *start == '\t') start++;
-    const char *digits = start + (*start == '-' || *start == '+');
-    if (!(*digits >= '0' && *digits <= '9')) return "not a whole number";
-    errno = 0;
-    char *end = nullptr;
-    long number = strtol(start, &end, 10);
-    if (end != (stop ? stop : start + strlen(start))) return "not a whole number";
-    if (errno == ERANGE || number < INT32_MIN || number > INT32_MAX) return "the number is out of range";
-    *value = static_cast<int32_t>(number);
-    return nullptr;
-}
-
-const char *dbx_whole_number(const char *text, int32_t *value) { return whole_number(text, nullptr, value); }
-
-bool dbx_env_number(const char *name, int32_t *value) {
-    const char *text = getenv(name);
-    if (!text) return false;
-    int32_t number;
-    if (const char *why = whole_number(text, nullptr, &number)) {
-        ignored(name, text, why);
-        return false;
-    }
-    *value = number;
-    return true;
-}
-
-// "WxH", two whole numbers around a lower-case x; true when it was given
-// and is that.
-static bool env_size(const char *name, int32_t *width, int32_t *height) {
-    const char *text = getenv(name);
-    if (!text) return false;
-    const char *x = strchr(text, 'x');
-    int32_t w, h;
-    const char *why = !x ? "not WIDTHxHEIGHT" : whole_number(text, x, &w);
-    if (!why) why = whole_number(x + 1, nullptr, &h);
-    if (why) {
-        ignored(name, text, why);
-        return false;
-    }
-    *width = w;
-    *height = h;
-    return true;
-}
-
+// The settings are read by the one settings reader (settings.cpp); a layer
+// the display cannot show ends the program (check_layer).
 // A layer the display cannot show ends the program before any display work:
 // a margin below 0, or of half the display or more per side, and a window
 // side below 1 or beyond DBX_MAX_LAYER_SIDE, which is more than any display
 // or GL surface takes (and beyond 32767 its 16.16 fixed-point size overflows).
 [[noreturn]] static void bad_layer(const char *name, int32_t value, const char *why) {
     const char *text = getenv(name);
-    if (text)
-        fprintf(stderr, "%s=%s: %s\n", name, text, why);
-    else
-        fprintf(stderr, "%s=%d: %s\n", name, static_cast<int>(value), why);
-    exit(1);
+    if (text) dbx_fail("%s=%s: %s\n", name, text, why);
+    dbx_fail("%s=%d: %s\n", name, static_cast<int>(value), why);
 }
 
 static void check_layer(bool window_given, bool x_inherited, bool y_inherited) {
@@ -173,26 +119,18 @@ void dbx_init(void) {
     dbx_env_number("DBX_OVERSCAN", &dbx_screen_overscan);
     dbx_env_number("DBX_OVERSCANX", &dbx_screen_overscanx);
     dbx_env_number("DBX_OVERSCANY", &dbx_screen_overscany);
-    const bool window_given = env_size("DBX_WINDOWSIZE", &dbx_window_width, &dbx_window_height);
+    const bool window_given = dbx_env_size("DBX_WINDOWSIZE", INT32_MIN, INT32_MAX, nullptr, &dbx_window_width,
+                                           &dbx_window_height);
     // A logical resolution must be drawable: with a side below 1 there is
     // nothing to fit into the window, and a side beyond DBX_MAX_LAYER_SIDE
     // has more units than any layer has pixels.
     int32_t w, h;
-    if (env_size("DBX_RESOLUTION", &w, &h)) {
-        if (w >= 1 && h >= 1 && w <= DBX_MAX_LAYER_SIDE && h <= DBX_MAX_LAYER_SIDE) {
-            dbx_fixed_width = w;
-            dbx_fixed_height = h;
-        } else {
-            ignored("DBX_RESOLUTION", getenv("DBX_RESOLUTION"), "each side must be 1 to 16384");
-        }
+    if (dbx_env_size("DBX_RESOLUTION", 1, DBX_MAX_LAYER_SIDE, "each side must be 1 to 16384", &w, &h)) {
+        dbx_fixed_width = w;
+        dbx_fixed_height = h;
     }
-    int32_t offset;
-    if (dbx_env_number("DBX_AV_OFFSET_MS", &offset)) {
-        if (offset >= -DBX_AV_OFFSET_MAX_MS && offset <= DBX_AV_OFFSET_MAX_MS)
-            dbx_av_offset_ms = offset;
-        else
-            ignored("DBX_AV_OFFSET_MS", getenv("DBX_AV_OFFSET_MS"), "the offset must be -1000 to 1000 milliseconds");
-    }
+    dbx_env_range("DBX_AV_OFFSET_MS", -DBX_AV_OFFSET_MAX_MS, DBX_AV_OFFSET_MAX_MS,
+                  "the offset must be -1000 to 1000 milliseconds", &dbx_av_offset_ms);
     // An axis without its own overscan (0) takes the common one, if positive.
     const bool x_inherited = dbx_screen_overscanx == 0 && dbx_screen_overscan > 0;
     const bool y_inherited = dbx_screen_overscany == 0 && dbx_screen_overscan > 0;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include "settings.h"
 
 // ---------------------------------------------------------------- records
 
@@ -217,6 +218,12 @@ int dbx_platform_ticready(int restart);
 // ---------------------------------------------------------------- platform
 // Shared by every platform layer:
 void dbx_platform_fatal(const char *title, const char *text);
+// A failure a program cannot go on from, outside the display set-up's
+// assertions (no display to open, no GL context, no memory for the frames,
+// a layer the display cannot show): the message (printf's format) on
+// standard error, then the program ends with status 1. Every layer ends
+// through this or, when the show is over, dbx_platform_end.
+[[noreturn]] void dbx_fail(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // No image wider or taller than this is decoded.
 enum { DBX_MAX_IMAGE_SIDE = 16384 };
 dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int datasize);
@@ -228,14 +235,6 @@ dbx_image_t *dbx_loadpng(const char *filename, const unsigned char *data, int da
 // when there is no file to open (a missing file). The file library
 // (files/file_io.cpp) defines it for the engine and the tools alike.
 FILE *dbx_open_regular(const char *path, const char **kind);
-// A whole decimal number in the 32-bit range, blanks before it allowed:
-// null when `text` is one (stored in *value), otherwise why it is not
-// ("not a whole number", "the number is out of range").
-const char *dbx_whole_number(const char *text, int32_t *value);
-// A number setting from the environment: true when it is set and is a whole
-// number; one set to anything else is named on standard error with the
-// reason, and ignored.
-bool dbx_env_number(const char *name, int32_t *value);
 // Where the program's own file `name` (the atlas, a scene file, the module)
 // is read from: in the folder DBX_DATA names when it is set; otherwise in
 // the working folder when it is there, else in the package's data folder

@@ -36,9 +36,8 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixels are swizzled as
 // step's name, since nothing could be captured without it.
 static void egl_check(bool ok, const char *step) {
     if (ok) return;
-    fprintf(stderr, "invitro-capture: %s failed (EGL error 0x%04x); the off-screen display needs Mesa's EGL "
-            "(libegl-mesa0) with OpenGL ES 1.1\n", step, static_cast<unsigned>(eglGetError()));
-    exit(1);
+    dbx_fail("invitro-capture: %s failed (EGL error 0x%04x); the off-screen display needs Mesa's EGL "
+             "(libegl-mesa0) with OpenGL ES 1.1\n", step, static_cast<unsigned>(eglGetError()));
 }
 
 static int make_surface(int32_t width, int32_t height) {
@@ -60,10 +59,7 @@ static int make_surface(int32_t width, int32_t height) {
     }
     free(rgba);
     rgba = static_cast<unsigned char *>(calloc(bytes, 1));
-    if (!allocated || !rgba) {
-        fputs("invitro-capture: out of memory for the frame buffers\n", stderr);
-        exit(1);
-    }
+    if (!allocated || !rgba) dbx_fail("invitro-capture: out of memory for the frame buffers\n");
     last_readback = 0;
     dbx_capture_gl_pixels = readback[0];
     have_frame = rgba_stale = false;

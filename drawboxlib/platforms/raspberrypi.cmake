@@ -44,7 +44,7 @@ else()
     "LINKER:--wrap=eglCreateWindowSurface,--wrap=eglMakeCurrent,--wrap=eglSwapBuffers")
   foreach(variant dbx_videocore dbx_videocore_test)
     add_library(${variant} STATIC ${CMAKE_CURRENT_LIST_DIR}/videocore/standin.cpp)
-    target_link_libraries(${variant} PUBLIC dbx_videocore_api PkgConfig::EGL PkgConfig::GLES1 lodepng_pkg)
+    target_link_libraries(${variant} PUBLIC dbx_videocore_api dbx_settings PkgConfig::EGL PkgConfig::GLES1 lodepng_pkg)
     target_link_options(${variant} INTERFACE ${dbx_egl_wraps})
   endforeach()
   # The tests' instruments: the call log, the arguments seen, and steps made

@@ -43,11 +43,9 @@ static const EGLint attribute_list[] = {
 // layer side must be at least one pixel and below 32768 to be expressed.
 static int32_t fixed_16_16(int32_t pixels, const char *side) {
     const int64_t value = int64_t{pixels} * 65536;
-    if (pixels < 1 || value > INT32_MAX) {
-        fprintf(stderr, "The layer's %s of %d pixels cannot be shown (it must be 1 to 32767 pixels).\n", side,
-                static_cast<int>(pixels));
-        exit(1);
-    }
+    if (pixels < 1 || value > INT32_MAX)
+        dbx_fail("The layer's %s of %d pixels cannot be shown (it must be 1 to 32767 pixels).\n", side,
+                 static_cast<int>(pixels));
     return static_cast<int32_t>(value);
 }
 

@@ -34,10 +34,8 @@ static Uint64 count_start, next_swap;
 // Nothing to show the intro on: say so once, point at the offline renderer
 // and stop. This is not a crash, and not a success either.
 [[noreturn]] static void no_display(const char *what) {
-    fprintf(stderr,
-            "%s: no display to open (%s: %s); invitro-capture renders the intro to a video file instead.\n",
-            dbx_application_title, what, SDL_GetError());
-    exit(1);
+    dbx_fail("%s: no display to open (%s: %s); invitro-capture renders the intro to a video file instead.\n",
+             dbx_application_title, what, SDL_GetError());
 }
 
 // Without a display SDL would fall back to drivers that show nothing; those
@@ -326,7 +324,7 @@ void dbx_platform_poll_input(void) {
         closing = false;
         switch (event.type) {
         case SDL_QUIT:
-            if (!queue) exit(0);
+            if (!queue) dbx_platform_end();
             if (!was_closing) dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
             break;
         case SDL_WINDOWEVENT:
@@ -335,7 +333,7 @@ void dbx_platform_poll_input(void) {
                 closing = was_closing;
                 break;
             }
-            if (!queue) exit(0);
+            if (!queue) dbx_platform_end();
             dbx_platform_queue(DBX_EVENT_QUIT, 0, 0);
             closing = true;
             break;
@@ -344,7 +342,7 @@ void dbx_platform_poll_input(void) {
                 int code = key_code(event.key.keysym.sym);
                 if (code) dbx_platform_queue(DBX_EVENT_KEY, static_cast<uint32_t>(code), modifiers(event.key.keysym.mod));
             } else if (event.key.keysym.sym == SDLK_ESCAPE || event.key.keysym.sym == SDLK_q) {
-                exit(0);
+                dbx_platform_end();
             }
             break;
         case SDL_MOUSEMOTION:

@@ -29,10 +29,9 @@ static const char canvas_id[] = "#canvas";
 static const char stage_id[] = "#stage";  // the canvas's parent, what goes full screen
 
 [[noreturn]] static void no_webgl(const char *step) {
-    fprintf(stderr, "%s: no WebGL context (%s failed, EGL error 0x%x)\n", dbx_application_title, step,
-            static_cast<unsigned>(eglGetError()));
+    const unsigned error = static_cast<unsigned>(eglGetError());
     EM_ASM({ if (Module.webFailed) Module.webFailed("This browser cannot show the intro: WebGL is not available."); });
-    exit(1);
+    dbx_fail("%s: no WebGL context (%s failed, EGL error 0x%x)\n", dbx_application_title, step, error);
 }
 
 // The canvas's drawing buffer in device pixels, from its size on the page.

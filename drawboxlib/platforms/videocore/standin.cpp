@@ -7,6 +7,7 @@
 // display-manager window becomes a pbuffer of the element's size. Every swap
 // copies that pbuffer onto the emulated screen at the element's rectangle.
 #include "standin.h"
+#include "settings.h"
 
 #include <EGL/eglext.h>
 #include <GLES/gl.h>
@@ -76,27 +77,18 @@ bool fails(const char *) { return false; }
 
 void need_display(void) {
     if (display_width) return;
-    uint32_t w = 1920, h = 1080;
-    if (const char *env = getenv("DBX_STANDIN_DISPLAY")) {
-        char *end = nullptr;
-        long ew = strtol(env, &end, 10);
-        long eh = *end == 'x' ? strtol(end + 1, nullptr, 10) : 0;
-        if (ew > 0 && eh > 0 && ew <= 16384 && eh <= 16384) {
-            w = static_cast<uint32_t>(ew);
-            h = static_cast<uint32_t>(eh);
-        } else {
-            fprintf(stderr, "standin: ignoring DBX_STANDIN_DISPLAY=\"%s\" (expected WxH)\n", env);
-        }
-    }
-    standin_set_display_size(w, h);
+    int32_t w = 1920, h = 1080;
+    dbx_env_size("DBX_STANDIN_DISPLAY", 1, 16384, "each side must be 1 to 16384", &w, &h);
+    standin_set_display_size(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
 }
 
 void snapshot(void) {
     const char *dir = getenv("DBX_STANDIN_SNAPSHOT");
     if (!dir || !*dir) return;
-    const char *every_text = getenv("DBX_STANDIN_SNAPSHOT_EVERY");
-    long every = every_text ? strtol(every_text, nullptr, 10) : 1;
-    if (every < 1) every = 1;
+    // Read once: an unusable value is named once, not at every frame.
+    static int32_t every = 0;
+    if (every == 0 && !dbx_env_range("DBX_STANDIN_SNAPSHOT_EVERY", 1, INT32_MAX, "it must be 1 or more", &every))
+        every = 1;
     if (swaps % static_cast<unsigned long>(every) != 0) return;
     char path[4096];
     snprintf(path, sizeof path, "%s/frame-%05lu.png", dir, swaps);
