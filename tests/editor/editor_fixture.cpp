@@ -23,10 +23,13 @@ void EditorTest::TearDown() {
 }
 
 void EditorTest::start(const char *scene) {
-    fs::copy_file(fs::path(REPO_ROOT) / "out.png", "out.png");
+    // Over what is there: under an emulator a death test's child is forked
+    // from the test, and the children of one test share its scratch folder.
+    const auto over = fs::copy_options::overwrite_existing | fs::copy_options::recursive;
+    fs::copy_file(fs::path(REPO_ROOT) / "out.png", "out.png", fs::copy_options::overwrite_existing);
     fs::create_directories("assets");
-    fs::copy(fs::path(REPO_ROOT) / "data", "data");
-    fs::copy(fs::path(REPO_ROOT) / "assets" / "scenes", "assets/scenes");
+    fs::copy(fs::path(REPO_ROOT) / "data", "data", over);
+    fs::copy(fs::path(REPO_ROOT) / "assets" / "scenes", "assets/scenes", over);
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
     for (const char *name : {"DBX_OVERSCAN", "DBX_OVERSCANX", "DBX_OVERSCANY", "DBX_WINDOWSIZE", "DBX_RESOLUTION"})
         unsetenv(name);
