@@ -7,12 +7,15 @@
 #include "drawboxlib/drawboxlib.h"
 #include "out.h"
 #include "playxm.h"
+#include "file_io.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -333,24 +336,23 @@ int intro_scene_of_file(const char *file) {
 }
 
 bool intro_show_read(const char *path, FILE *out) {
-    static char text[65536];
+    std::vector<unsigned char> bytes;
+    std::string error;
     const char *kind = nullptr;
-    FILE *f = dbx_open_regular(path, &kind);
-    if (!f) {
-        if (kind) fprintf(out, "%s is %s, not a regular file\n", path, kind);
-        else fprintf(out, "%s: %s\n", path, strerror(errno));
+    if (!dbx_read_regular(path, bytes, error, &kind)) {
+        if (kind)
+            fprintf(out, "%s is %s, not a regular file\n", path, kind);
+        else
+            fprintf(out, "%s: %s\n", path, strerror(errno));
         return false;
     }
-    const size_t got = fread(text, 1, sizeof text, f);
-    const bool failed = ferror(f) != 0;
-    fclose(f);
+    if (bytes.size() >= 65536) {
+        fprintf(out, "%s: longer than 64 KB\n", path);
+        return false;
+    }
+    const std::string text(bytes.begin(), bytes.end());
     char err[200];
-    if (failed || got == sizeof text) {
-        fprintf(out, "%s: %s\n", path, failed ? "cannot be read" : "longer than 64 KB");
-        return false;
-    }
-    text[got] = 0;
-    if (!intro_show_parse(text, err, sizeof err)) {
+    if (!intro_show_parse(text.c_str(), err, sizeof err)) {
         fprintf(out, "%s: %s\n", path, err);
         return false;
     }
